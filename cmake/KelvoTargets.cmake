@@ -1,0 +1,35 @@
+# Helpers shared by every folder of the project.
+
+# Warnings as errors on the project's own code.
+function(kelvo_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# kelvo_library(<name> [DEPS <targets...>])
+# One static library per source folder, made of every .cpp in the folder; exported as kelvo::<name>.
+function(kelvo_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(kelvo_${name} STATIC ${sources})
+    target_include_directories(kelvo_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kelvo_${name} PUBLIC ${ARG_DEPS})
+    kelvo_warnings(kelvo_${name})
+  else()
+    add_library(kelvo_${name} INTERFACE)
+    target_include_directories(kelvo_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kelvo_${name} INTERFACE ${ARG_DEPS})
+  endif()
+  add_library(kelvo::${name} ALIAS kelvo_${name})
+endfunction()
+
+# kelvo_test(<name> SOURCES <files...> [DEPS <targets...>])
+# One GoogleTest executable whose cases are registered one by one with CTest.
+function(kelvo_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  kelvo_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVO_FIXTURES=${KELVO_FIXTURES_DIR}")
+endfunction()

@@ -1,0 +1,39 @@
+#pragma once
+// File helpers: UTF-8 text read with a byte-order mark skipped; whole-file writes that replace the old
+// file atomically (temporary file in the same folder, then rename), optionally with a byte-order mark.
+#include <sys/types.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace kelvo {
+
+// File-system error; what() names the file and the system's reason.
+class EFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr char Utf8Bom[] = "\xEF\xBB\xBF";
+
+bool FileExists(const std::string& Path);
+bool DirectoryExists(const std::string& Path);
+// Creates the folder with all missing parents; false when it does not exist afterwards.
+bool ForceDirectories(const std::string& Path);
+// Joins two path parts with exactly one "/".
+std::string JoinPath(const std::string& Folder, const std::string& Name);
+
+// Whole file as bytes; raises EFileError.
+std::string ReadFileBytes(const std::string& Path);
+// Whole file as UTF-8 text without a leading byte-order mark; raises EFileError.
+std::string ReadTextFile(const std::string& Path);
+// Removes a leading UTF-8 byte-order mark.
+std::string StripUtf8Bom(std::string Text);
+
+// Replaces Path as a whole with Bytes. Mode applies to a new file; an existing file keeps its mode
+// unless ForceMode is set. Raises EFileError.
+void WriteFileAtomic(const std::string& Path, const std::string& Bytes, mode_t Mode = 0644, bool ForceMode = false);
+// Same, with the UTF-8 byte-order mark in front of Text.
+void WriteTextFileWithBom(const std::string& Path, const std::string& Text, mode_t Mode = 0644, bool ForceMode = false);
+
+}  // namespace kelvo

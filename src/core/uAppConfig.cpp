@@ -1,0 +1,224 @@
+#include "core/uAppConfig.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "core/FileIO.h"
+#include "core/IniFile.h"
+#include "core/TextRules.h"
+#include "core/uLogger.h"
+#include "core/uSecureString.h"
+#include "platform/Paths.h"
+
+namespace kelvo {
+
+namespace {
+
+std::unique_ptr<TAppConfig> GInstance;
+
+const char* const ProductFolder = "Korvessa";
+
+// Files the earlier configuration folder may hold, taken over once (never overwriting).
+const char* const LegacyFiles[] = {"config.ini",       "projects.json",     "versions.json", "korvessa.db",
+                                   "backupplans.json", "planactivity.json", "log.txt",       "log.old.txt"};
+
+struct TKnownKey {
+  const char* Section;
+  const char* Key;
+};
+
+// The keys the protecting rewrite visits, in this order.
+const TKnownKey KnownKeys[] = {{"Google", "ClientID"},
+                               {"Google", "ClientSecret"},
+                               {"Google", "RootFolderID"},
+                               {"Google", "AuthPort"},
+                               {"MSSQLBackup", "Enabled"},
+                               {"MSSQLBackup", "Server"},
+                               {"MSSQLBackup", "UserName"},
+                               {"MSSQLBackup", "Password"},
+                               {"MSSQLBackup", "BackupOutputDir"},
+                               {"FirebirdBackup", "Enabled"},
+                               {"FirebirdBackup", "Server"},
+                               {"FirebirdBackup", "Port"},
+                               {"FirebirdBackup", "UserName"},
+                               {"FirebirdBackup", "Password"},
+                               {"FirebirdBackup", "GBackPath"},
+                               {"FirebirdBackup", "BackupOutputDir"}};
+
+constexpr int64_t DefaultLogSizeLimit = 5 * 1024 * 1024;
+
+std::string WithoutTrailingSlash(std::string Dir) {
+  while (Dir.size() > 1 && Dir.back() == '/') Dir.pop_back();
+  return Dir;
+}
+
+TLogLevel ParseLogLevel(const std::string& Text) {
+  const std::string T = Trim(Text);
+  if (SameText(T, "DEBUG") || T == "0") return TLogLevel::Debug;
+  if (SameText(T, "WARN") || T == "2") return TLogLevel::Warn;
+  if (SameText(T, "ERROR") || T == "3") return TLogLevel::Error;
+  return TLogLevel::Info;
+}
+
+}  // namespace
+
+TAppConfig& TAppConfig::Instance() {
+  if (!GInstance) GInstance.reset(new TAppConfig());
+  return *GInstance;
+}
+
+void TAppConfig::ResetInstanceForTests() {
+  GInstance.reset();
+  ConfigureLog({});
+}
+
+TAppConfig::~TAppConfig() = default;
+
+TAppConfig::TAppConfig() {
+  FConfigDir = GetDefaultConfigDir();
+  EnsureConfigDir(FConfigDir);
+  if (!DirectoryExists(FConfigDir)) {
+    // Program folder not writable: the machine-wide folder, else the user's own.
+    FConfigDir = JoinPath(WithoutTrailingSlash(platform::ProgramDataDir()), ProductFolder);
+    EnsureConfigDir(FConfigDir);
+    if (!DirectoryExists(FConfigDir)) {
+      FConfigDir = JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
+      EnsureConfigDir(FConfigDir);
+    }
+  }
+  FSettingsPath = JoinPath(FConfigDir, "config.ini");
+  MigrateLegacyFiles();
+  ProtectStoredValues();
+  ApplyLogSettings();
+}
+
+std::string TAppConfig::GetDefaultConfigDir() { return JoinPath(platform::ProgramDir(), "config"); }
+
+std::string TAppConfig::GetLegacyConfigDir() {
+  return JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
+}
+
+void TAppConfig::EnsureConfigDir(const std::string& Dir) { ForceDirectories(Dir); }
+
+void TAppConfig::MigrateLegacyFiles() const {
+  const std::string Legacy = GetLegacyConfigDir();
+  if (SameText(WithoutTrailingSlash(Legacy), WithoutTrailingSlash(FConfigDir)) || !DirectoryExists(Legacy)) return;
+  for (const char* Name : LegacyFiles) {
+    const std::string From = JoinPath(Legacy, Name);
+    const std::string To = JoinPath(FConfigDir, Name);
+    if (!FileExists(From) || std::filesystem::exists(To)) continue;
+    std::error_code Ec;
+    std::filesystem::copy_file(From, To, std::filesystem::copy_options::none, Ec);
+    if (Ec) throw EFileError("Dosya kopyalanamadi: " + From + " -> " + To + " (" + Ec.message() + ")");
+  }
+}
+
+void TAppConfig::ProtectStoredValues() {
+  TIniWriter Writer(FSettingsPath);
+  for (const TKnownKey& K : KnownKeys) {
+    const std::string Raw = ReadRawValue(K.Section, K.Key);
+    if (Raw.empty()) continue;
+    if (IsProtectedString(Raw)) {
+      std::string Plain;
+      // Values that cannot be unprotected here (brought from another computer) stay as they are.
+      if (TryUnprotectString(Raw, Plain)) Writer.WriteString(K.Section, K.Key, ProtectString(Plain));
+    } else if (!Trim(Raw).empty()) {
+      Writer.WriteString(K.Section, K.Key, ProtectString(Raw));
+    }
+  }
+  Writer.Flush();
+}
+
+void TAppConfig::ApplyLogSettings() const {
+  TLogSettings S;
+  S.Enabled = ReadBool("Log", "Enabled", false);
+  if (S.Enabled) {
+    S.MinLevel = ParseLogLevel(ReadString("Log", "Level", "INFO"));
+    S.FilePath = JoinPath(FConfigDir, "log.txt");
+    S.OldFilePath = JoinPath(FConfigDir, "log.old.txt");
+    S.SizeLimit = DefaultLogSizeLimit;
+  }
+  ConfigureLog(S);
+}
+
+std::string TAppConfig::ReadRawValue(const std::string& Section, const std::string& Key) const {
+  if (!FileExists(FSettingsPath)) return {};
+  std::string Text;
+  try {
+    Text = ReadTextFile(FSettingsPath);
+  } catch (const EFileError&) {
+    return {};
+  }
+  return ReadIniRawValue(SplitLines(Text), Section, Key);
+}
+
+std::string TAppConfig::ReadString(const std::string& Section, const std::string& Key,
+                                   const std::string& Default) const {
+  const std::string Raw = ReadRawValue(Section, Key);
+  if (Raw.empty()) return Default;
+  std::string Plain;
+  if (!TryUnprotectString(Raw, Plain)) return Default;
+  return Plain;
+}
+
+int32_t TAppConfig::ReadInteger(const std::string& Section, const std::string& Key, int32_t Default) const {
+  const std::string Text = ReadString(Section, Key, "");
+  return Text.empty() ? Default : StrToIntDef(Text, Default);
+}
+
+bool TAppConfig::ReadBool(const std::string& Section, const std::string& Key, bool Default) const {
+  const std::string Text = ReadString(Section, Key, "");
+  if (Text.empty()) return Default;
+  return SameText(Text, "true") || Text == "1";
+}
+
+std::string TAppConfig::GetGoogleTokenCachePath() const {
+  const std::string Path = JoinPath(FConfigDir, "syc.dat");
+  const std::string Older = JoinPath(FConfigDir, "google_tokens.dat");
+  if (!FileExists(Path) && FileExists(Older)) {
+    std::error_code Ec;
+    std::filesystem::rename(Older, Path, Ec);  // a failed move is ignored
+  }
+  return Path;
+}
+
+std::string TAppConfig::GetClientID() const { return ReadString("Google", "ClientID", KELVO_OAUTH_CLIENT_ID); }
+std::string TAppConfig::GetClientSecret() const {
+  return ReadString("Google", "ClientSecret", KELVO_OAUTH_CLIENT_SECRET);
+}
+std::string TAppConfig::GetRootFolderID() const { return ReadString("Google", "RootFolderID", ""); }
+int32_t TAppConfig::GetAuthPort() const { return ReadInteger("Google", "AuthPort", 8080); }
+
+TMSSQLBackupConfig TAppConfig::GetMSSQLBackupConfig() const {
+  TMSSQLBackupConfig C;
+  C.Enabled = ReadBool("MSSQLBackup", "Enabled", false);
+  C.Server = ReadString("MSSQLBackup", "Server", "");
+  C.UserName = ReadString("MSSQLBackup", "UserName", "");
+  C.Password = ReadString("MSSQLBackup", "Password", "");
+  C.BackupOutputDir = Trim(ReadString("MSSQLBackup", "BackupOutputDir", ""));
+  return C;
+}
+
+TFirebirdBackupConfig TAppConfig::GetFirebirdBackupConfig() const {
+  TFirebirdBackupConfig C;
+  C.Enabled = ReadBool("FirebirdBackup", "Enabled", false);
+  C.Server = ReadString("FirebirdBackup", "Server", "localhost");
+  C.Port = ReadInteger("FirebirdBackup", "Port", 3050);
+  C.UserName = ReadString("FirebirdBackup", "UserName", "SYSDBA");
+  C.Password = ReadString("FirebirdBackup", "Password", "");
+  C.GBackPath = Trim(ReadString("FirebirdBackup", "GBackPath", ""));
+  C.BackupOutputDir = Trim(ReadString("FirebirdBackup", "BackupOutputDir", ""));
+  return C;
+}
+
+TEndpointsConfig TAppConfig::GetEndpointsConfig() const {
+  TEndpointsConfig C;
+  C.FirebaseAuthUrl = Trim(ReadString("Endpoints", "FirebaseAuthUrl", ""));
+  C.FirebaseDatabaseUrl = Trim(ReadString("Endpoints", "FirebaseDatabaseUrl", ""));
+  C.GoogleTokenUrl = Trim(ReadString("Endpoints", "GoogleTokenUrl", ""));
+  C.GoogleDriveUrl = Trim(ReadString("Endpoints", "GoogleDriveUrl", ""));
+  return C;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,81 @@
+#pragma once
+// Process-wide configuration: the configuration folder that holds every local file of the product,
+// and the settings in its config.ini (shared with the backup side). Every known value is stored in
+// protected form; the first construction in a process rewrites plain values accordingly.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kelvo {
+
+struct TMSSQLBackupConfig {
+  bool Enabled = false;
+  std::string Server;
+  std::string UserName;
+  std::string Password;
+  std::string BackupOutputDir;
+};
+
+struct TFirebirdBackupConfig {
+  bool Enabled = false;
+  std::string Server;
+  int32_t Port = 0;
+  std::string UserName;
+  std::string Password;
+  std::string GBackPath;
+  std::string BackupOutputDir;
+};
+
+// Replacement service addresses from [Endpoints]; empty where not set.
+struct TEndpointsConfig {
+  std::string FirebaseAuthUrl;
+  std::string FirebaseDatabaseUrl;
+  std::string GoogleTokenUrl;
+  std::string GoogleDriveUrl;
+};
+
+class TAppConfig {
+ public:
+  // The single instance, created on first use.
+  static TAppConfig& Instance();
+  // Forgets the instance so the next Instance() chooses its folder again (tests only).
+  static void ResetInstanceForTests();
+  // Lets callers write either Instance().X or Instance()->X.
+  TAppConfig* operator->() { return this; }
+
+  std::string GetConfigDir() const { return FConfigDir; }
+  std::string GetSettingsPath() const { return FSettingsPath; }
+  std::string GetGoogleTokenCachePath() const;
+
+  std::string GetClientID() const;
+  std::string GetClientSecret() const;
+  std::string GetRootFolderID() const;
+  int32_t GetAuthPort() const;
+  TMSSQLBackupConfig GetMSSQLBackupConfig() const;
+  TFirebirdBackupConfig GetFirebirdBackupConfig() const;
+  TEndpointsConfig GetEndpointsConfig() const;
+
+  // Settings readers; every call reads the file anew.
+  std::string ReadRawValue(const std::string& Section, const std::string& Key) const;
+  std::string ReadString(const std::string& Section, const std::string& Key, const std::string& Default) const;
+  int32_t ReadInteger(const std::string& Section, const std::string& Key, int32_t Default) const;
+  bool ReadBool(const std::string& Section, const std::string& Key, bool Default) const;
+
+  TAppConfig(const TAppConfig&) = delete;
+  TAppConfig& operator=(const TAppConfig&) = delete;
+  ~TAppConfig();
+
+ private:
+  TAppConfig();
+  static std::string GetDefaultConfigDir();
+  static std::string GetLegacyConfigDir();
+  static void EnsureConfigDir(const std::string& Dir);
+  void MigrateLegacyFiles() const;
+  void ProtectStoredValues();
+  void ApplyLogSettings() const;
+
+  std::string FConfigDir;
+  std::string FSettingsPath;
+};
+
+}  // namespace kelvo

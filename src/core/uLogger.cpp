@@ -1,0 +1,95 @@
+#include "core/uLogger.h"
+
+#include <cxxabi.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <typeinfo>
+
+#include "core/DateTimes.h"
+#include "core/FileIO.h"
+
+namespace kelvo {
+
+namespace {
+
+std::atomic<bool> GEnabled{false};
+std::mutex GLock;  // guards GSettings, rotation and append
+TLogSettings GSettings;
+
+std::string TypeName(const std::exception& E) {
+  const char* Mangled = typeid(E).name();
+  int Status = 0;
+  std::unique_ptr<char, void (*)(void*)> Demangled(abi::__cxa_demangle(Mangled, nullptr, nullptr, &Status), std::free);
+  return Status == 0 && Demangled ? Demangled.get() : Mangled;
+}
+
+void RotateIfDue(const TLogSettings& S) {
+  struct stat St {};
+  if (S.SizeLimit <= 0 || ::stat(S.FilePath.c_str(), &St) != 0 || St.st_size < S.SizeLimit) return;
+  ::unlink(S.OldFilePath.c_str());
+  ::rename(S.FilePath.c_str(), S.OldFilePath.c_str());
+}
+
+void Append(const std::string& Path, const std::string& Line) {
+  const int Fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (Fd < 0) return;
+  struct stat St {};
+  std::string Data;
+  if (::fstat(Fd, &St) == 0 && St.st_size == 0) Data = Utf8Bom;
+  Data += Line;
+  // Errors of the append are ignored: logging must never disturb the program.
+  [[maybe_unused]] const ssize_t N = ::write(Fd, Data.data(), Data.size());
+  ::close(Fd);
+}
+
+}  // namespace
+
+void ConfigureLog(const TLogSettings& Settings) {
+  std::lock_guard<std::mutex> Guard(GLock);
+  GSettings = Settings;
+  GEnabled.store(Settings.Enabled && !Settings.FilePath.empty());
+}
+
+bool LogEnabled() { return GEnabled.load(std::memory_order_relaxed); }
+
+std::string LogLevelLabel(TLogLevel Level) {
+  switch (Level) {
+    case TLogLevel::Debug:
+      return "DEBUG";
+    case TLogLevel::Info:
+      return "INFO ";
+    case TLogLevel::Warn:
+      return "WARN ";
+    case TLogLevel::Error:
+      return "ERROR";
+  }
+  return "?????";
+}
+
+void Log(TLogLevel Level, const std::string& Text) {
+  if (!LogEnabled()) return;
+  std::lock_guard<std::mutex> Guard(GLock);
+  if (!GSettings.Enabled || Level < GSettings.MinLevel) return;
+  const std::string Line = Fmt("%s [%s] %s\r\n", FormatFixedDateTime(Now()), LogLevelLabel(Level), Text);
+  RotateIfDue(GSettings);
+  Append(GSettings.FilePath, Line);
+}
+
+std::string ExceptionLogText(const std::string& Text, const std::exception* Error) {
+  if (Error == nullptr) return Text;
+  return Fmt("%s | %s: %s", Text, TypeName(*Error), Error->what());
+}
+
+void LogException(const std::string& Text, const std::exception* Error) {
+  if (LogEnabled()) Log(TLogLevel::Error, ExceptionLogText(Text, Error));
+}
+
+}  // namespace kelvo

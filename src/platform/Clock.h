@@ -1,0 +1,14 @@
+#pragma once
+// The one clock of the program. Tests move it instead of sleeping.
+#include <chrono>
+#include <functional>
+
+namespace kelvo::platform {
+
+using ClockSource = std::function<std::chrono::system_clock::time_point()>;
+
+std::chrono::system_clock::time_point Now();
+// Replaces the clock; an empty function restores the system clock.
+void SetClock(ClockSource Source);
+
+}  // namespace kelvo::platform

@@ -1,0 +1,208 @@
+#include "platform/MachineProtection.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/params.h>
+#include <openssl/rand.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+namespace kelvo::platform {
+
+namespace {
+
+// Blob: magic | version | description length (uint16, big-endian) | description | nonce |
+// ciphertext | tag. Everything before the nonce is authenticated as additional data, so the
+// description cannot be swapped without failing the tag.
+constexpr std::array<uint8_t, 4> kMagic = {'K', 'V', 'P', '1'};
+constexpr uint8_t kVersion = 1;
+constexpr size_t kNonceSize = 12;
+constexpr size_t kTagSize = 16;
+constexpr size_t kKeySize = 32;
+constexpr size_t kHeaderFixedSize = kMagic.size() + 1 + 2;
+constexpr size_t kMaxDescription = 0xFFFF;
+
+// Fixed per product, so a key made for us is useless to anything else that hashes the machine id.
+constexpr char kSalt[] = "Kelvo.MachineProtection.v1";
+constexpr char kInfo[] = "AES-256-GCM machine-scope key";
+
+constexpr char kNoIdentity[] = "makine kimligi okunamadi";
+
+std::mutex GIdentityMutex;
+MachineIdentitySource GIdentitySource;  // empty: the machine's own files
+
+// First line of the file, without surrounding blanks; empty when unreadable.
+std::string ReadIdentityFile(const char* Path) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) return {};
+  std::string Line;
+  std::getline(In, Line);
+  size_t Begin = 0;
+  size_t End = Line.size();
+  while (Begin < End && static_cast<unsigned char>(Line[Begin]) <= 32) ++Begin;
+  while (End > Begin && static_cast<unsigned char>(Line[End - 1]) <= 32) --End;
+  return Line.substr(Begin, End - Begin);
+}
+
+std::string SystemMachineIdentity() {
+  std::string Id = ReadIdentityFile("/etc/machine-id");
+  if (Id.empty()) Id = ReadIdentityFile("/var/lib/dbus/machine-id");
+  return Id;
+}
+
+// Empty when no identity is available.
+std::string MachineIdentity() {
+  MachineIdentitySource Source;
+  {
+    std::lock_guard Lock(GIdentityMutex);
+    Source = GIdentitySource;
+  }
+  return Source ? Source() : SystemMachineIdentity();
+}
+
+std::string OpenSslErrorText(const char* What) {
+  std::string Text = What;
+  unsigned long Code = ERR_get_error();
+  if (Code != 0) {
+    char Buffer[256];
+    ERR_error_string_n(Code, Buffer, sizeof(Buffer));
+    Text += ": ";
+    Text += Buffer;
+  }
+  ERR_clear_error();
+  return Text;
+}
+
+// Wipes the key when it goes out of scope, whichever way that happens.
+struct KeyBuffer {
+  std::array<uint8_t, kKeySize> Bytes{};
+  ~KeyBuffer() { OPENSSL_cleanse(Bytes.data(), Bytes.size()); }
+};
+
+bool DeriveKey(const std::string& Identity, KeyBuffer& Key) {
+  std::unique_ptr<EVP_KDF, decltype(&EVP_KDF_free)> Kdf(EVP_KDF_fetch(nullptr, OSSL_KDF_NAME_HKDF, nullptr),
+                                                        &EVP_KDF_free);
+  if (!Kdf) return false;
+  std::unique_ptr<EVP_KDF_CTX, decltype(&EVP_KDF_CTX_free)> Ctx(EVP_KDF_CTX_new(Kdf.get()), &EVP_KDF_CTX_free);
+  if (!Ctx) return false;
+  char Digest[] = "SHA256";
+  OSSL_PARAM Params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, Digest, 0),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char*>(Identity.data()), Identity.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<char*>(kSalt), sizeof(kSalt) - 1),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char*>(kInfo), sizeof(kInfo) - 1),
+      OSSL_PARAM_construct_end(),
+  };
+  return EVP_KDF_derive(Ctx.get(), Key.Bytes.data(), Key.Bytes.size(), Params) == 1;
+}
+
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+}  // namespace
+
+std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const std::string& Description) {
+  if (Description.size() > kMaxDescription) throw ProtectionError("aciklama cok uzun");
+  if (Plain.size() > static_cast<size_t>(INT32_MAX)) throw ProtectionError("veri cok buyuk");
+
+  const std::string Identity = MachineIdentity();
+  if (Identity.empty()) throw ProtectionError(kNoIdentity);
+  KeyBuffer Key;
+  if (!DeriveKey(Identity, Key)) throw ProtectionError(OpenSslErrorText("anahtar turetilemedi"));
+
+  const size_t HeaderSize = kHeaderFixedSize + Description.size();
+  std::vector<uint8_t> Blob(HeaderSize + kNonceSize + Plain.size() + kTagSize);
+  uint8_t* Out = Blob.data();
+  std::memcpy(Out, kMagic.data(), kMagic.size());
+  Out[kMagic.size()] = kVersion;
+  Out[kMagic.size() + 1] = static_cast<uint8_t>(Description.size() >> 8);
+  Out[kMagic.size() + 2] = static_cast<uint8_t>(Description.size() & 0xFF);
+  if (!Description.empty()) std::memcpy(Out + kHeaderFixedSize, Description.data(), Description.size());
+
+  uint8_t* Nonce = Out + HeaderSize;
+  uint8_t* Cipher = Nonce + kNonceSize;
+  uint8_t* Tag = Cipher + Plain.size();
+  if (RAND_bytes(Nonce, static_cast<int>(kNonceSize)) != 1)
+    throw ProtectionError(OpenSslErrorText("rastgele sayi uretilemedi"));
+
+  CipherCtx Ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+  int Len = 0;
+  bool Ok = Ctx && EVP_EncryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+            EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kNonceSize), nullptr) == 1 &&
+            EVP_EncryptInit_ex(Ctx.get(), nullptr, nullptr, Key.Bytes.data(), Nonce) == 1 &&
+            EVP_EncryptUpdate(Ctx.get(), nullptr, &Len, Out, static_cast<int>(HeaderSize)) == 1;
+  if (Ok && !Plain.empty())
+    Ok = EVP_EncryptUpdate(Ctx.get(), Cipher, &Len, Plain.data(), static_cast<int>(Plain.size())) == 1;
+  Ok = Ok && EVP_EncryptFinal_ex(Ctx.get(), Cipher + Plain.size(), &Len) == 1 &&
+       EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kTagSize), Tag) == 1;
+  if (!Ok) throw ProtectionError(OpenSslErrorText("sifreleme basarisiz"));
+  return Blob;
+}
+
+bool UnprotectMachineData(const std::vector<uint8_t>& Blob, std::vector<uint8_t>& Plain, std::string* Description) {
+  Plain.clear();
+  if (Description) Description->clear();
+  try {
+    if (Blob.size() < kHeaderFixedSize + kNonceSize + kTagSize) return false;
+    const uint8_t* In = Blob.data();
+    if (std::memcmp(In, kMagic.data(), kMagic.size()) != 0 || In[kMagic.size()] != kVersion) return false;
+    const size_t DescriptionSize = (size_t{In[kMagic.size() + 1]} << 8) | In[kMagic.size() + 2];
+    const size_t HeaderSize = kHeaderFixedSize + DescriptionSize;
+    if (Blob.size() < HeaderSize + kNonceSize + kTagSize) return false;
+    const size_t CipherSize = Blob.size() - HeaderSize - kNonceSize - kTagSize;
+    if (CipherSize > static_cast<size_t>(INT32_MAX)) return false;
+    const uint8_t* Nonce = In + HeaderSize;
+    const uint8_t* Cipher = Nonce + kNonceSize;
+    const uint8_t* Tag = Cipher + CipherSize;
+
+    const std::string Identity = MachineIdentity();
+    if (Identity.empty()) return false;
+    KeyBuffer Key;
+    if (!DeriveKey(Identity, Key)) {
+      ERR_clear_error();
+      return false;
+    }
+
+    std::vector<uint8_t> Out(CipherSize);
+    CipherCtx Ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    int Len = 0;
+    // OpenSSL's tag argument is not const, although it only reads it.
+    std::array<uint8_t, kTagSize> TagCopy;
+    std::memcpy(TagCopy.data(), Tag, kTagSize);
+    bool Ok = Ctx && EVP_DecryptInit_ex(Ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kNonceSize), nullptr) == 1 &&
+              EVP_DecryptInit_ex(Ctx.get(), nullptr, nullptr, Key.Bytes.data(), Nonce) == 1 &&
+              EVP_DecryptUpdate(Ctx.get(), nullptr, &Len, In, static_cast<int>(HeaderSize)) == 1;
+    if (Ok && CipherSize > 0)
+      Ok = EVP_DecryptUpdate(Ctx.get(), Out.data(), &Len, Cipher, static_cast<int>(CipherSize)) == 1;
+    Ok = Ok && EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kTagSize), TagCopy.data()) == 1 &&
+         EVP_DecryptFinal_ex(Ctx.get(), Out.data() + CipherSize, &Len) == 1;
+    if (!Ok) {
+      // Nothing of an unauthenticated plaintext may stay in memory.
+      if (!Out.empty()) OPENSSL_cleanse(Out.data(), Out.size());
+      ERR_clear_error();
+      return false;
+    }
+    if (Description) Description->assign(reinterpret_cast<const char*>(In + kHeaderFixedSize), DescriptionSize);
+    Plain = std::move(Out);
+    return true;
+  } catch (...) {
+    Plain.clear();
+    if (Description) Description->clear();
+    return false;
+  }
+}
+
+void SetMachineIdentitySource(MachineIdentitySource Source) {
+  std::lock_guard Lock(GIdentityMutex);
+  GIdentitySource = std::move(Source);
+}
+
+}  // namespace kelvo::platform

@@ -1,0 +1,25 @@
+#pragma once
+// Folders the operating system provides.
+#include <string>
+
+namespace kelvo::platform {
+
+// Folder of the running program file (from /proc/self/exe), without a trailing separator.
+std::string ProgramDir();
+// Tests place the program in a folder of their own; an empty text returns to the real folder.
+void SetProgramDirForTests(const std::string& Dir);
+
+// Private per-user temporary folder: $XDG_RUNTIME_DIR, else $TMPDIR or /tmp, plus "/kelvo-<uid>";
+// created with mode 0700. Raises std::runtime_error when it belongs to another user or is not a
+// private folder.
+std::string PrivateTempDir();
+
+// Machine-wide application data folder: $PROGRAMDATA when set, else /var/lib. Empty never.
+std::string ProgramDataDir();
+// Per-user application data folder: $APPDATA when set, else $XDG_CONFIG_HOME, else ~/.config.
+std::string AppDataDir();
+
+// Value of an environment variable, empty when unset.
+std::string GetEnv(const std::string& Name);
+
+}  // namespace kelvo::platform

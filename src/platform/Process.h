@@ -1,0 +1,21 @@
+#pragma once
+// Hidden child processes: an argument vector (no shell), standard streams on /dev/null, no inherited
+// descriptors, an unlimited wait.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelvo::platform {
+
+// Raised when the program cannot be started; what() is the caller's prefix followed by strerror.
+class ProcessStartError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs Program (a path, or a bare name looked up on PATH) with Args (Args[0] is NOT the program name)
+// in the current folder and environment, waits for it and returns its exit code; -1 when it was ended
+// by a signal. A start failure raises ProcessStartError(ErrorPrefix + strerror(errno)).
+int RunHiddenProcess(const std::string& Program, const std::vector<std::string>& Args, const std::string& ErrorPrefix);
+
+}  // namespace kelvo::platform

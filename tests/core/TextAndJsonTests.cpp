@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "core/AsciiJson.h"
+#include "core/Base64.h"
+#include "core/TextFormat.h"
+#include "core/TextRules.h"
+
+using namespace kelvo;
+
+TEST(TextRules, FoldOnlyAsciiLettersAndTrimControlBytes) {
+  EXPECT_TRUE(SameText("Yedek_DB.BAK", "yedek_db.bak"));
+  // "Ş" and "ş" are different UTF-8 bytes: only a-z fold.
+  EXPECT_FALSE(SameText("\xC5\x9E", "\xC5\x9F"));
+  EXPECT_FALSE(SameText("abc", "abcd"));
+  EXPECT_TRUE(StartsText("RestoreInfo.json", "restoreinfo"));
+  EXPECT_TRUE(EndsText("a_restoreinfo.JSON", "restoreinfo.json"));
+  EXPECT_EQ(FindText("xxAbC", "abc"), 2u);
+  EXPECT_EQ(AsciiLower("I\xC4\xB0Z"), "i\xC4\xB0z");
+  EXPECT_EQ(Trim("\t\r\n \x01 a b \x1F "), "a b");
+  // A UTF-8 non-breaking space is not ASCII white space and stays.
+  EXPECT_EQ(Trim("\xC2\xA0x\xC2\xA0"), "\xC2\xA0x\xC2\xA0");
+  EXPECT_EQ(Trim(""), "");
+}
+
+TEST(TextRules, IntegersAreDecimal32Bit) {
+  EXPECT_EQ(StrToIntDef("3050", 1), 3050);
+  EXPECT_EQ(StrToIntDef("  -12", 1), -12);
+  EXPECT_EQ(StrToIntDef("abc", 3050), 3050);
+  EXPECT_EQ(StrToIntDef("12 ", 7), 7);
+  EXPECT_EQ(StrToIntDef("", 7), 7);
+  EXPECT_EQ(StrToIntDef("-", 7), 7);
+  EXPECT_EQ(StrToIntDef("2147483647", 7), 2147483647);
+  EXPECT_EQ(StrToIntDef("-2147483648", 7), INT32_MIN);
+  EXPECT_EQ(StrToIntDef("2147483648", 7), 7);
+  EXPECT_EQ(StrToIntDef("99999999999999999999", 7), 7);
+}
+
+TEST(TextFormat, FillsPlacesInOrder) {
+  EXPECT_EQ(Fmt("%d dosya %s", 3, "indirildi"), "3 dosya indirildi");
+  EXPECT_EQ(Fmt("%s | %s: %s", "a", "E", "m"), "a | E: m");
+  EXPECT_EQ(Fmt("100%% %s", "tamam"), "100% tamam");
+  // Missing values leave the place empty rather than reading past the list.
+  EXPECT_EQ(Fmt("%s-%s", "x"), "x-");
+}
+
+TEST(AsciiJson, EscapesEverythingOutsidePrintableAscii) {
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json("C:\\Yedek\\Muhasebe 2024\\db.bak")),
+            R"("C:\\Yedek\\Muhasebe 2024\\db.bak")");
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json("ba\xC5\x9F")), R"("ba\u015F")");
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json("a/b")), R"("a\/b")");
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json("\xF0\x9F\x98\x80")), R"("\uD83D\uDE00")");
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json(std::string("\b\t\n\f\r\x01\x1F\"", 8))),
+            R"("\b\t\n\f\r\u0001\u001F\"")");
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json(std::string("\x00", 1))), R"("\u0000")");
+  // Broken UTF-8 never produces non-ASCII output.
+  EXPECT_EQ(ToAsciiJson(nlohmann::ordered_json::parse("\"x\"")), R"("x")");
+  std::string Out;
+  AppendAsciiJsonString(Out, "\xC3(\xE2\x82");
+  EXPECT_EQ(Out, R"("\uFFFD(\uFFFD\uFFFD")");
+}
+
+TEST(AsciiJson, CompactWithMemberOrderKept) {
+  nlohmann::ordered_json J;
+  J["server"] = "SRV\\SQL";
+  J["port"] = 1433;
+  J["restoreToOriginal"] = false;
+  J["list"] = nlohmann::ordered_json::array({1, "\xC4\xB0", nullptr});
+  J["empty"] = nlohmann::ordered_json::object();
+  EXPECT_EQ(ToAsciiJson(J),
+            R"({"server":"SRV\\SQL","port":1433,"restoreToOriginal":false,"list":[1,"\u0130",null],"empty":{}})");
+  // What we write, a JSON parser reads back to the same value.
+  EXPECT_EQ(nlohmann::ordered_json::parse(ToAsciiJson(J)), J);
+}
+
+TEST(Base64, StrictDecodingAndWrappedEncoding) {
+  const std::vector<uint8_t> Data = {0x00, 0xFF, 0x10, 0x20, 0x30};
+  std::vector<uint8_t> Back;
+  ASSERT_TRUE(Base64Decode(Base64Encode(Data), Back));
+  EXPECT_EQ(Back, Data);
+  EXPECT_TRUE(Base64Decode("AP8Q\r\n IDA=\t", Back));
+  EXPECT_EQ(Back, Data);
+  for (const char* Bad : {"AP8", "AP8Q!DA=", "A=P8", "AP8Q====", "====", "AP=Q"})
+    EXPECT_FALSE(Base64Decode(Bad, Back)) << Bad;
+  EXPECT_TRUE(Back.empty());
+  std::vector<uint8_t> Big(100, 0xAB);
+  const std::string Wrapped = Base64EncodeWrapped(Big);
+  EXPECT_EQ(Wrapped.find("\r\n"), 76u);
+  EXPECT_NE(Wrapped.substr(Wrapped.size() - 2), "\r\n");
+  ASSERT_TRUE(Base64Decode(Wrapped, Back));
+  EXPECT_EQ(Back, Big);
+}

@@ -1,0 +1,144 @@
+// Plays the other process in the platform tests. Exit code 0 on success, 1 when the operation
+// itself said no, 2 on a usage or I/O error.
+//
+//   unprotect <blob-file> <plain-out> <description-out> [uid]   (uid: drop to that user first)
+//   protect <plain-file> <description> <blob-out>
+//   hold-lock <name> <milliseconds> <ready-fd>
+//   report-fds <out>
+//   program-dir <out>
+//   regional <out>      (takes the locale from the environment, as the program does at start)
+//
+// KELVO_TEST_MACHINE_ID, when set, replaces the machine identity (for machines without one).
+#include <dirent.h>
+#include <grp.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/MachineLock.h"
+#include "platform/MachineProtection.h"
+#include "platform/Paths.h"
+#include "platform/Regional.h"
+
+namespace {
+
+using namespace kelvo::platform;
+
+bool ReadAll(const std::string& Path, std::string& Out) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) return false;
+  Out.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool WriteAll(const std::string& Path, const std::string& Data) {
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  Out << Data;
+  Out.close();
+  return static_cast<bool>(Out);
+}
+
+int Unprotect(const std::vector<std::string>& A) {
+  if (A.size() != 3 && A.size() != 4) return 2;
+  std::string Blob;
+  if (!ReadAll(A[0], Blob)) return 2;
+  // Outputs are opened before giving up root, so they may live in a folder only root can enter.
+  std::ofstream PlainOut(A[1], std::ios::binary | std::ios::trunc);
+  std::ofstream DescriptionOut(A[2], std::ios::binary | std::ios::trunc);
+  if (!PlainOut || !DescriptionOut) return 2;
+  if (A.size() == 4) {
+    const auto Uid = static_cast<uid_t>(std::stoul(A[3]));
+    if (setgroups(0, nullptr) != 0 || setgid(Uid) != 0 || setuid(Uid) != 0 || getuid() != Uid) return 2;
+  }
+  std::vector<uint8_t> Plain;
+  std::string Description;
+  if (!UnprotectMachineData(std::vector<uint8_t>(Blob.begin(), Blob.end()), Plain, &Description)) return 1;
+  PlainOut << std::string(Plain.begin(), Plain.end());
+  DescriptionOut << Description;
+  PlainOut.close();
+  DescriptionOut.close();
+  return PlainOut && DescriptionOut ? 0 : 2;
+}
+
+int Protect(const std::vector<std::string>& A) {
+  if (A.size() != 3) return 2;
+  std::string Plain;
+  if (!ReadAll(A[0], Plain)) return 2;
+  const std::vector<uint8_t> Blob = ProtectMachineData(std::vector<uint8_t>(Plain.begin(), Plain.end()), A[1]);
+  return WriteAll(A[2], std::string(Blob.begin(), Blob.end())) ? 0 : 2;
+}
+
+int HoldLock(const std::vector<std::string>& A) {
+  if (A.size() != 3) return 2;
+  const int ReadyFd = std::stoi(A[2]);
+  MachineLock Lock(A[0]);
+  if (!Lock.Acquire(std::chrono::milliseconds(0))) return 1;
+  const char Ready = 'R';
+  if (write(ReadyFd, &Ready, 1) != 1) return 2;
+  close(ReadyFd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(A[1])));
+  return 0;
+}
+
+// One line per open descriptor: "<number> <target>".
+int ReportFds(const std::vector<std::string>& A) {
+  if (A.size() != 1) return 2;
+  DIR* Dir = opendir("/proc/self/fd");
+  if (!Dir) return 2;
+  std::ostringstream Report;
+  while (dirent* Entry = readdir(Dir)) {
+    const std::string Name = Entry->d_name;
+    if (Name == "." || Name == ".." || std::stoi(Name) == dirfd(Dir)) continue;
+    char Target[4096];
+    const ssize_t Len = readlink(("/proc/self/fd/" + Name).c_str(), Target, sizeof(Target) - 1);
+    Report << Name << ' ' << (Len >= 0 ? std::string(Target, static_cast<size_t>(Len)) : std::string("?")) << '\n';
+  }
+  closedir(Dir);
+  return WriteAll(A[0], Report.str()) ? 0 : 2;
+}
+
+int ReportProgramDir(const std::vector<std::string>& A) {
+  if (A.size() != 1) return 2;
+  return WriteAll(A[0], ProgramDir()) ? 0 : 2;
+}
+
+// Three lines: decimal separator, short date format, long time format.
+int ReportRegional(const std::vector<std::string>& A) {
+  if (A.size() != 1) return 2;
+  if (!setlocale(LC_ALL, "")) return 1;
+  const TRegionalSettings S = GetRegionalSettings();
+  return WriteAll(A[0], std::string(1, S.DecimalSeparator) + "\n" + S.ShortDateFormat + "\n" + S.LongTimeFormat + "\n")
+             ? 0
+             : 2;
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv) {
+  if (Argc < 2) return 2;
+  const std::string Mode = Argv[1];
+  const std::vector<std::string> Args(Argv + 2, Argv + Argc);
+  if (const char* Id = std::getenv("KELVO_TEST_MACHINE_ID")) {
+    const std::string Identity = Id;
+    SetMachineIdentitySource([Identity] { return Identity; });
+  }
+  try {
+    if (Mode == "unprotect") return Unprotect(Args);
+    if (Mode == "protect") return Protect(Args);
+    if (Mode == "hold-lock") return HoldLock(Args);
+    if (Mode == "report-fds") return ReportFds(Args);
+    if (Mode == "program-dir") return ReportProgramDir(Args);
+    if (Mode == "regional") return ReportRegional(Args);
+  } catch (...) {
+    return 2;
+  }
+  return 2;
+}

@@ -1,0 +1,61 @@
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace kelvo::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string Pattern = (fs::temp_directory_path() / "kelvo-test-XXXXXX").string();
+  if (mkdtemp(Pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  FPath = Pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code Ec;
+  // Folders a test made read-only must become writable again to be removed.
+  for (auto It = fs::recursive_directory_iterator(FPath, Ec); !Ec && It != fs::recursive_directory_iterator();
+       It.increment(Ec))
+    if (It->is_directory(Ec)) fs::permissions(It->path(), fs::perms::owner_all, fs::perm_options::add, Ec);
+  fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, Ec);
+  fs::remove_all(FPath, Ec);
+}
+
+void WriteBytes(const std::string& Path, const std::string& Bytes) {
+  const fs::path P(Path);
+  if (P.has_parent_path()) fs::create_directories(P.parent_path());
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  if (!Out) throw std::runtime_error("cannot write " + Path);
+}
+
+std::string ReadBytes(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) throw std::runtime_error("cannot read " + Path);
+  return std::string(std::istreambuf_iterator<char>(In), {});
+}
+
+ScopedEnv::ScopedEnv(std::string Name, const char* Value) : FName(std::move(Name)) {
+  if (const char* Old = std::getenv(FName.c_str())) {
+    FHad = true;
+    FOld = Old;
+  }
+  if (Value)
+    setenv(FName.c_str(), Value, 1);
+  else
+    unsetenv(FName.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (FHad)
+    setenv(FName.c_str(), FOld.c_str(), 1);
+  else
+    unsetenv(FName.c_str());
+}
+
+}  // namespace kelvo::test
