@@ -80,7 +80,7 @@ TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int
 
 TDateTimeParts DecodeDateTime(TDateTime Value) {
   TDateTimeParts P;
-  if (!std::isfinite(Value) || Value > 2958465.99999 || Value < -693593.0) return P;
+  if (!std::isfinite(Value) || Value >= 2958466.0 || Value <= -693594.0) return P;
   const double DayPart = std::trunc(Value);
   // Round to whole milliseconds so 0.99999999 of a day does not print as 23:59:59.
   int64_t Ms = std::llround(std::fabs(Value - DayPart) * SecondsPerDay * 1000.0);

@@ -22,6 +22,9 @@ TEST(DateTimes, CalendarValuesMatchTheProductsDayCount) {
   EXPECT_EQ(P.Hour, 23);
   EXPECT_EQ(P.Second, 59);
   EXPECT_EQ(P.Millisecond, 999);
+  // The first and last representable days keep their time of day.
+  EXPECT_EQ(FormatFixedDateTime(EncodeDateTime(1, 1, 1, 12, 30)), "0001-01-01 12:30:00");
+  EXPECT_EQ(FormatFixedDateTime(EncodeDateTime(9999, 12, 31, 23, 59, 59)), "9999-12-31 23:59:59");
   TDateTime V;
   EXPECT_FALSE(TryEncodeDateTime({2023, 2, 29, 0, 0, 0, 0}, V));
   EXPECT_FALSE(TryEncodeDateTime({2023, 13, 1, 0, 0, 0, 0}, V));
