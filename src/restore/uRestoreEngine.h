@@ -1,0 +1,78 @@
+#pragma once
+// The restore engine: classifies backup files, runs the two restore scripts through the script bridge
+// (JSON exchange files in a private working folder, a result file read back), and unpacks RAR archives.
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kelvo {
+
+enum TBackupFileKind : uint8_t { bfkSqlBak, bfkRar, bfkFirebird, bfkUnknown };
+
+struct TSqlRestoreConnection {
+  std::string Server;
+  int32_t Port = 0;
+  std::string UserName;
+  std::string Password;
+};
+
+// Raised by the script bridge when a script cannot be found or gives no usable result.
+class ERestoreScriptError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TRestoreEngine {
+ public:
+  explicit TRestoreEngine(const TSqlRestoreConnection& Connection);
+
+  // Kind of a backup file from the extension of its name; both "\" and "/" end a folder name.
+  static TBackupFileKind DetectFileKind(const std::string& FilePath);
+
+  // The three database operations. Each blocks until its script has ended; script failures come back
+  // as false with the script's message, bridge failures as exceptions.
+  bool TestConnection(std::string& ResultMessage);
+  bool RestoreSqlBackup(const std::string& BackupFilePath, const std::string& TargetDatabaseName,
+                        bool RestoreToOriginal, bool OverwriteExisting, std::string& ResultMessage);
+  bool RestoreFirebirdBackup(const std::string& BackupFilePath, const std::string& TargetDatabasePath,
+                             bool OverwriteExisting, std::string& ResultMessage);
+
+  // RAR: the program folder's "rar"/"unrar", then the usual system folders, then PATH.
+  static bool FindRarExecutable(std::string& RarPath);
+  // Unpacks ArchivePath into DestDir and picks the backup file out of it. Never raises.
+  static bool ExtractRarArchive(const std::string& ArchivePath, const std::string& Password, const std::string& DestDir,
+                                std::string& ExtractedFile, std::string& ErrorMessage);
+  // Text between double quotes, inner quotes preceded by a backslash (for command lines shown as text).
+  static std::string QuoteArgument(const std::string& Text);
+
+  // Script bridge. On this platform the script host is the POSIX shell; the name is kept because the
+  // bridge is the same on every platform.
+  static std::string GetPowerShellPath();
+  static std::string GetSqlScriptPath();
+  static std::string GetFirebirdScriptPath();
+  // Runs one script with its exchange files; takes ownership of Config and Payload (none = "{}").
+  static bool RunRestoreScript(const std::string& ScriptPath, nlohmann::ordered_json Config, const std::string& Mode,
+                               std::optional<nlohmann::ordered_json> Payload, nlohmann::ordered_json& ResultObject,
+                               std::string& ResultMessage);
+
+ private:
+  nlohmann::ordered_json BuildSqlConnectionConfig() const;
+  static nlohmann::ordered_json BuildFirebirdConnectionConfig();
+
+  TSqlRestoreConnection FConnection;
+};
+
+// An 11-character random name (digits, capitals, small letters) for one run's files or folder.
+std::string MakeRestoreToken();
+// The folder that holds the exchange files and per-item unpack folders: PrivateTempDir()/KorvessaRestore.
+std::string GetRestoreWorkDir();
+
+// Tests start another script host (a missing one, to see the start failure); empty returns to /bin/sh.
+void SetScriptHostForTests(const std::string& Path);
+// Tests replace the system folders searched for RAR programs (none = the real ones).
+void SetRarSystemFoldersForTests(std::optional<std::vector<std::string>> Folders);
+
+}  // namespace kelvo

@@ -1,0 +1,303 @@
+// RAR extraction: the program lookup, a stand-in "unrar" that behaves like RARLAB's (arguments,
+// exit codes, files), and the unar fallback against real archives.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "RestoreTestSupport.h"
+#include "core/FileIO.h"
+#include "support/Fixtures.h"
+
+namespace kelvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::ScopedEnv;
+using test::WriteBytes;
+using test::WriteExecutable;
+
+const std::string kWrongPassword = "RAR parolasi hatali.";
+const std::string kCrc = "RAR arsivi bozuk veya parola hatali (CRC hatasi).";
+const std::string kNothing = "RAR arsivi acildi ancak icinden dosya cikmadi.";
+const std::string kNoProgram = "RAR/UnRAR bulunamadi. WinRAR kurulu olmali veya rar.exe uygulama klasorunde bulunmali.";
+
+// Records its arguments, creates the files named in $KELVO_RAR_FILES (one a line) below its last
+// argument, a link for $KELVO_RAR_LINK, and exits with $KELVO_RAR_EXIT ("kill": ends by a signal).
+const char kStandInRar[] = R"SH(#!/bin/sh
+printf '%s\0' "$@" >"$KELVO_CAPTURE/rar_args"
+for dest; do :; done
+if [ -n "${KELVO_RAR_FILES-}" ]; then
+  printf '%s\n' "$KELVO_RAR_FILES" | while IFS= read -r f; do
+    mkdir -p "$dest$(dirname "$f")" && printf 'icerik' >"$dest$f"
+  done
+fi
+[ -z "${KELVO_RAR_LINK-}" ] || ln -s /etc/hostname "$dest$KELVO_RAR_LINK"
+[ "${KELVO_RAR_EXIT-}" != kill ] || kill -KILL $$
+exit "${KELVO_RAR_EXIT:-0}"
+)SH";
+
+class RarStandInTest : public test::RestoreTest {
+ protected:
+  std::string Capture = Root / "capture";
+  ScopedEnv CaptureEnv{"KELVO_CAPTURE", Capture.c_str()};
+  std::string Archive = Root / "in/yedek.rar";
+  std::string Dest = Root / "work/item";
+
+  void SetUp() override {
+    RestoreTest::SetUp();
+    fs::create_directories(Capture);
+    WriteBytes(Archive, "Rar!\x1A\x07\x01");
+    WriteExecutable(ProgramDir + "/unrar", kStandInRar);
+  }
+  std::vector<std::string> RarArgs() { return test::SplitNul(ReadBytes(Capture + "/rar_args")); }
+  // One extraction into a fresh destination; the error text, or "" with File set.
+  std::string Extract(const std::string& Files, std::string& File, const std::string& Password = "") {
+    fs::remove_all(Dest);
+    ScopedEnv FilesEnv("KELVO_RAR_FILES", Files.c_str());
+    std::string Error = "stale";
+    File = "stale";
+    const bool Ok = TRestoreEngine::ExtractRarArchive(Archive, Password, Dest, File, Error);
+    EXPECT_EQ(Ok, Error.empty());
+    EXPECT_EQ(Ok, !File.empty());
+    return Error;
+  }
+};
+
+TEST_F(RarStandInTest, ArgumentVectorWithPasswordSwitchAndFolderDestination) {
+  std::string File;
+  for (const std::string Blank : {"", "   ", "\t "}) {
+    EXPECT_EQ(Extract("db.bak", File, Blank), "");
+    EXPECT_EQ(RarArgs(), (std::vector<std::string>{"x", "-y", "-idq", "-p-", Archive, Dest + "/"}));
+  }
+  // The password travels untrimmed, quote included, as part of one argument.
+  EXPECT_EQ(Extract("db.bak", File, " pa\"ss 'w\xC5\x9F "), "");
+  EXPECT_EQ(RarArgs()[3], "-p pa\"ss 'w\xC5\x9F ");
+  EXPECT_EQ(Extract("db.bak", File, "-rf"), "");
+  EXPECT_EQ(RarArgs()[3], "-p-rf");
+
+  // A destination given with its separator does not get a second one.
+  std::string Error;
+  ASSERT_TRUE(TRestoreEngine::ExtractRarArchive(Archive, "", Dest + "/", File, Error)) << Error;
+  EXPECT_EQ(RarArgs()[5], Dest + "/");
+  EXPECT_EQ(File, Dest + "/db.bak");
+}
+
+TEST_F(RarStandInTest, PathsNamedLikeSwitchesAreHandedOverAbsolute) {
+  const std::string Odd = Root / "in/-rf yedek \xC5\x9F.rar";
+  WriteBytes(Odd, "Rar!");
+  const std::string OldDir = fs::current_path();
+  fs::current_path(Root / "in");
+  ScopedEnv Files("KELVO_RAR_FILES", "db.bak");
+  std::string File, Error;
+  const bool Ok = TRestoreEngine::ExtractRarArchive("-rf yedek \xC5\x9F.rar", "", "-out dir", File, Error);
+  fs::current_path(OldDir);
+  ASSERT_TRUE(Ok) << Error;
+  const std::vector<std::string> Args = RarArgs();
+  EXPECT_EQ(Args[4], Odd);
+  EXPECT_EQ(Args[5], Root / "in/-out dir/");
+  EXPECT_EQ(File, Root / "in/-out dir/db.bak");
+}
+
+TEST_F(RarStandInTest, PicksTheFirstBackupElseTheFirstFile) {
+  std::string File;
+  // Whatever order the folder lists them in, the backup wins over the text file.
+  EXPECT_EQ(Extract("notes.txt\nyedek.bak", File), "");
+  EXPECT_EQ(File, Dest + "/yedek.bak");
+  EXPECT_EQ(Extract("a.bak\nb.txt\nc.txt", File), "");
+  EXPECT_EQ(File, Dest + "/a.bak");
+  EXPECT_EQ(Extract("readme.txt\nYedek/2024/firma.FBK", File), "");
+  EXPECT_EQ(File, Dest + "/Yedek/2024/firma.FBK");
+  EXPECT_EQ(Extract("only.txt", File), "");
+  EXPECT_EQ(File, Dest + "/only.txt");
+  EXPECT_EQ(Extract("", File), kNothing);
+  EXPECT_EQ(File, "");
+  ScopedEnv Link("KELVO_RAR_LINK", "evil.bak");
+  EXPECT_EQ(Extract("", File), kNothing) << "a link is not a file the archive held";
+  EXPECT_EQ(Extract("real.txt", File), "");
+  EXPECT_EQ(File, Dest + "/real.txt");
+}
+
+TEST_F(RarStandInTest, ExitCodesHaveTheirTexts) {
+  std::string File;
+  const std::vector<std::pair<std::string, std::string>> Cases = {
+      {"11", kWrongPassword},
+      {"3", kCrc},
+      {"2", "RAR cikartma basarisiz. Cikis kodu: 2"},
+      {"10", "RAR cikartma basarisiz. Cikis kodu: 10"},
+      {"255", "RAR cikartma basarisiz. Cikis kodu: 255"},
+      {"kill", "RAR cikartma basarisiz. Cikis kodu: -1"},
+  };
+  for (const auto& [Code, Text] : Cases) {
+    ScopedEnv Exit("KELVO_RAR_EXIT", Code.c_str());
+    // Files the program left behind do not make a failure a success.
+    EXPECT_EQ(Extract("db.bak", File), Text) << Code;
+    EXPECT_EQ(File, "");
+  }
+}
+
+TEST_F(RarStandInTest, MissingArchiveOrProgramIsReportedWithoutRunningAnything) {
+  std::string File = "stale", Error;
+  EXPECT_FALSE(TRestoreEngine::ExtractRarArchive(Root / "in/none.rar", "", Dest, File, Error));
+  EXPECT_EQ(Error, "RAR arsivi bulunamadi: " + Root / "in/none.rar");
+  EXPECT_EQ(File, "");
+  EXPECT_FALSE(fs::exists(Capture + "/rar_args"));
+
+  fs::remove(ProgramDir + "/unrar");
+  SetRarSystemFoldersForTests(std::vector<std::string>{});
+  ScopedEnv Path("PATH", (Root / "empty").c_str());
+  EXPECT_FALSE(TRestoreEngine::ExtractRarArchive(Archive, "", Dest, File, Error));
+  EXPECT_EQ(Error, kNoProgram);
+
+  // Found but not startable.
+  WriteExecutable(ProgramDir + "/rar", "#!/nonexistent/interpreter\n");
+  EXPECT_FALSE(TRestoreEngine::ExtractRarArchive(Archive, "", Dest, File, Error));
+  EXPECT_EQ(Error, std::string("RAR baslatilamadi: ") + std::strerror(ENOENT));
+}
+
+TEST_F(RarStandInTest, LookupOrderProgramFolderSystemFoldersThenPath) {
+  const std::string Sys = Root / "sys";
+  const std::string OnPath = Root / "onpath";
+  SetRarSystemFoldersForTests(std::vector<std::string>{Sys});
+  ScopedEnv Path("PATH", ("relative:" + OnPath).c_str());
+  std::string Found = "stale";
+
+  WriteExecutable(ProgramDir + "/rar", "#!/bin/sh\n");
+  WriteExecutable(Sys + "/rar", "#!/bin/sh\n");
+  ASSERT_TRUE(TRestoreEngine::FindRarExecutable(Found));
+  EXPECT_EQ(Found, ProgramDir + "/rar") << "rar before unrar, the program folder before all";
+  fs::remove(ProgramDir + "/rar");
+  ASSERT_TRUE(TRestoreEngine::FindRarExecutable(Found));
+  EXPECT_EQ(Found, ProgramDir + "/unrar");
+  fs::remove(ProgramDir + "/unrar");
+  ASSERT_TRUE(TRestoreEngine::FindRarExecutable(Found));
+  EXPECT_EQ(Found, Sys + "/rar");
+
+  // A file that may not be run is no program; PATH is searched next, but never relative entries.
+  ::chmod((Sys + "/rar").c_str(), 0644);
+  WriteExecutable(Root / "relative/rar", "#!/bin/sh\n");
+  WriteExecutable(OnPath + "/unrar", "#!/bin/sh\n");
+  const std::string OldDir = fs::current_path();
+  fs::current_path(Root.path());
+  const bool Ok = TRestoreEngine::FindRarExecutable(Found);
+  fs::current_path(OldDir);
+  ASSERT_TRUE(Ok);
+  EXPECT_EQ(Found, OnPath + "/unrar");
+
+  fs::remove(OnPath + "/unrar");
+  EXPECT_FALSE(TRestoreEngine::FindRarExecutable(Found));
+  EXPECT_EQ(Found, "");
+}
+
+TEST(RarQuoteArgument, QuotesAndEscapesInnerQuotes) {
+  EXPECT_EQ(TRestoreEngine::QuoteArgument("C:\\Yedek\\a b.rar"), "\"C:\\Yedek\\a b.rar\"");
+  EXPECT_EQ(TRestoreEngine::QuoteArgument("pa\"ss"), "\"pa\\\"ss\"");
+  EXPECT_EQ(TRestoreEngine::QuoteArgument(""), "\"\"");
+}
+
+// The fallback on machines without RARLAB's programs, against real archives.
+class UnarTest : public test::RestoreTest {
+ protected:
+  std::string Dest = Root / "work/item";
+
+  void SetUp() override {
+    RestoreTest::SetUp();
+    std::string Rar;
+    if (TRestoreEngine::FindRarExecutable(Rar))
+      GTEST_SKIP() << "a RAR program is installed (" << Rar << "); unar is not used";
+    if (!fs::exists("/usr/bin/unar") && !fs::exists("/usr/local/bin/unar"))
+      GTEST_SKIP() << "unar is not installed (scripts/setup installs it)";
+  }
+  // Copies a fixture to Name (so its siblings are ours) and extracts it.
+  std::string Extract(const std::string& Fixture, const std::string& Password, std::string& File,
+                      const std::string& Name = "archive.rar") {
+    fs::create_directories(fs::path(Root / "in/" + Name).parent_path());
+    fs::copy_file(Fixture, Root / "in/" + Name, fs::copy_options::overwrite_existing);
+    fs::remove_all(Dest);
+    std::string Error = "stale";
+    File = "stale";
+    const bool Ok = TRestoreEngine::ExtractRarArchive(Root / "in/" + Name, Password, Dest, File, Error);
+    EXPECT_EQ(Ok, Error.empty());
+    // The private folder of the run is gone, whatever happened.
+    for (const std::string& Entry : WorkDirEntries()) EXPECT_NE(Entry.rfind("unar_", 0), 0u) << Entry;
+    return Error;
+  }
+};
+
+TEST_F(UnarTest, PlainRar5Archives) {
+  KELVO_REQUIRE_FIXTURE(Stored, "rar/rar5/test_read_format_rar5_stored.rar");
+  KELVO_REQUIRE_FIXTURE(Compressed, "rar/rar5/test_read_format_rar5_compressed.rar");
+  KELVO_REQUIRE_FIXTURE(Multiple, "rar/rar5/test_read_format_rar5_multiple_files.rar");
+  std::string File;
+  ASSERT_EQ(Extract(Stored, "", File), "");
+  EXPECT_EQ(File, Dest + "/helloworld.txt");
+  EXPECT_EQ(ReadBytes(File), "hello libarchive test suite!\n");
+  // A password given for a plain archive does no harm.
+  ASSERT_EQ(Extract(Compressed, "gereksiz", File), "");
+  EXPECT_EQ(File, Dest + "/test.bin");
+  EXPECT_EQ(fs::file_size(File), 1200u);
+  ASSERT_EQ(Extract(Multiple, "", File), "");
+  for (const char* Name : {"test1.bin", "test2.bin", "test3.bin", "test4.bin"})
+    EXPECT_EQ(fs::file_size(Dest + "/" + Name), 4096u) << "no containing folder is made";
+}
+
+TEST_F(UnarTest, EncryptedRar5Archives) {
+  KELVO_REQUIRE_FIXTURE(Data, "rar/rar5/rar5-psw.rar");
+  KELVO_REQUIRE_FIXTURE(Headers, "rar/rar5/rar5-hpsw.rar");
+  KELVO_REQUIRE_FIXTURE(Solid, "rar/rar5/test_read_format_rar5_solid_encrypted_filenames.rar");
+  std::string File;
+  ASSERT_EQ(Extract(Data, "password", File), "");
+  EXPECT_EQ(fs::file_size(Dest + "/stest1.txt"), 2048u);
+  EXPECT_EQ(fs::file_size(Dest + "/stest2.txt"), 2048u);
+  EXPECT_EQ(Extract(Data, "wrong-password", File), kWrongPassword);
+  EXPECT_EQ(Extract(Data, "-rf", File), kWrongPassword) << "a password that looks like a switch stays a password";
+  EXPECT_EQ(Extract(Data, "   ", File), kWrongPassword) << "no password for an encrypted archive";
+
+  ASSERT_EQ(Extract(Headers, "password", File), "");
+  EXPECT_EQ(fs::file_size(File), 2048u);
+  EXPECT_EQ(Extract(Headers, "WRONG", File), kWrongPassword);
+  EXPECT_EQ(Extract(Headers, "", File), kWrongPassword);
+
+  ASSERT_EQ(Extract(Solid, "password", File), "");
+  for (const char* Name : {"a.txt", "b.txt", "c.txt", "d.txt"}) EXPECT_EQ(fs::file_size(Dest + "/" + Name), 18u);
+}
+
+TEST_F(UnarTest, DamagedArchives) {
+  KELVO_REQUIRE_FIXTURE(Crc5, "rar/damaged/derived-crcerr-from-libarchive-stored.rar");
+  KELVO_REQUIRE_FIXTURE(Crc4, "rar/damaged/derived-crcerr-from-libarchive-basic.rar");
+  KELVO_REQUIRE_FIXTURE(Header, "rar/damaged/corrupt-header.rar");
+  KELVO_REQUIRE_FIXTURE(Truncated, "rar/damaged/derived-truncated300-from-libarchive-compressed.rar");
+  std::string File;
+  EXPECT_EQ(Extract(Crc5, "", File), kCrc);
+  EXPECT_EQ(Extract(Crc4, "", File), kCrc);
+  EXPECT_EQ(Extract(Header, "", File), "RAR cikartma basarisiz. Cikis kodu: 1");
+  EXPECT_EQ(Extract(Truncated, "", File), "RAR cikartma basarisiz. Cikis kodu: 1");
+  EXPECT_EQ(File, "");
+}
+
+TEST_F(UnarTest, SiblingsWithNumberedNamesAreNotTakenForVolumes) {
+  KELVO_REQUIRE_FIXTURE(Stored, "rar/rar5/test_read_format_rar5_stored.rar");
+  KELVO_REQUIRE_FIXTURE(Compressed, "rar/rar5/test_read_format_rar5_compressed.rar");
+  // Beside "backup1.rar", unar would read "backup2.rar" as the second volume of backup1's set and
+  // unpack backup1's files instead.
+  fs::create_directories(Root / "in");
+  fs::copy_file(Stored, Root / "in/backup1.rar");
+  std::string File;
+  ASSERT_EQ(Extract(Compressed, "", File, "backup2.rar"), "");
+  EXPECT_EQ(File, Dest + "/test.bin");
+  EXPECT_FALSE(fs::exists(Dest + "/helloworld.txt"));
+}
+
+TEST_F(UnarTest, NamesWithBlanksQuotesTurkishLettersAndLeadingDashes) {
+  KELVO_REQUIRE_FIXTURE(Data, "rar/rar5/rar5-psw.rar");
+  std::string File;
+  const std::string Name = "yedek \xC5\x9F 'x\"/-rf -p yedek.rar";
+  Dest = Root / "work/-o \xC3\xA7\xC4\xB1kt\xC4\xB1";
+  ASSERT_EQ(Extract(Data, "password", File, Name), "");
+  EXPECT_EQ(fs::file_size(Dest + "/stest1.txt"), 2048u);
+  EXPECT_TRUE(fs::exists(Root / "in/" + Name)) << "the archive itself is left alone";
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,75 @@
+#pragma once
+// Shared set-up of the restore tests: a program folder, a private temporary folder and configuration
+// folders of the test's own, and helpers for stand-in programs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/uAppConfig.h"
+#include "platform/Paths.h"
+#include "restore/uRestoreEngine.h"
+#include "support/TempDir.h"
+
+namespace kelvo::test {
+
+// Writes a stand-in program (a shell script) and makes it executable.
+inline void WriteExecutable(const std::string& Path, const std::string& Text) {
+  WriteBytes(Path, Text);
+  ::chmod(Path.c_str(), 0755);
+}
+
+// Arguments recorded NUL-separated by a stand-in (printf '%s\0' "$@").
+inline std::vector<std::string> SplitNul(const std::string& Bytes) {
+  std::vector<std::string> Parts;
+  size_t Start = 0;
+  for (size_t Nul; (Nul = Bytes.find('\0', Start)) != std::string::npos; Start = Nul + 1)
+    Parts.push_back(Bytes.substr(Start, Nul - Start));
+  return Parts;
+}
+
+inline bool Contains(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
+
+class RestoreTest : public ::testing::Test {
+ protected:
+  TempDir Root;
+  std::string ProgramDir = Root / "program";
+  ScopedEnv Runtime{"XDG_RUNTIME_DIR", (Root / "run").c_str()};
+  ScopedEnv ProgramData{"PROGRAMDATA", (Root / "programdata").c_str()};
+  ScopedEnv AppData{"APPDATA", (Root / "appdata").c_str()};
+
+  void SetUp() override {
+    std::filesystem::create_directories(ProgramDir + "/sql");
+    std::filesystem::create_directories(Root / "run");
+    platform::SetProgramDirForTests(ProgramDir);
+    TAppConfig::ResetInstanceForTests();
+  }
+  void TearDown() override {
+    TAppConfig::ResetInstanceForTests();
+    platform::SetProgramDirForTests("");
+    SetScriptHostForTests("");
+    SetRarSystemFoldersForTests(std::nullopt);
+  }
+
+  // Copies one of the shipped restore scripts into the program folder.
+  void InstallShippedScript(const std::string& Name) {
+    std::filesystem::copy_file(std::string(KELVO_SQL_SOURCE_DIR) + "/" + Name, ProgramDir + "/sql/" + Name,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  void WriteConfigIni(const std::string& Text) { WriteBytes(ProgramDir + "/config/config.ini", Text); }
+
+  // What is left in the working folder; folders end in "/".
+  std::vector<std::string> WorkDirEntries() const {
+    std::vector<std::string> Names;
+    std::error_code Ec;
+    for (const auto& Entry : std::filesystem::directory_iterator(GetRestoreWorkDir(), Ec))
+      Names.push_back(Entry.path().filename().string() + (Entry.is_directory() ? "/" : ""));
+    std::sort(Names.begin(), Names.end());
+    return Names;
+  }
+};
+
+}  // namespace kelvo::test
