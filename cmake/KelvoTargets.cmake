@@ -23,12 +23,17 @@ function(kelvo_library name)
   add_library(kelvo::${name} ALIAS kelvo_${name})
 endfunction()
 
-# kelvo_test(<name> SOURCES <files...> [DEPS <targets...>])
-# One GoogleTest executable whose cases are registered one by one with CTest.
+# kelvo_test(<name> SOURCES <files...> [DEPS <targets...>] [OWN_MAIN])
+# One GoogleTest executable whose cases are registered one by one with CTest. OWN_MAIN: the sources
+# bring their own main (GUI tests create the application object first).
 function(kelvo_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  if(ARG_OWN_MAIN)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  endif()
   kelvo_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVO_FIXTURES=${KELVO_FIXTURES_DIR}")

@@ -1,0 +1,86 @@
+#include "windows/FormStyle.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QScreen>
+
+namespace kelvo {
+
+namespace {
+QFont Family(const char* Name, int PixelHeight) {
+  QFont F(QString::fromLatin1(Name));
+  F.setStyleHint(QFont::SansSerif);
+  F.setPixelSize(PixelHeight);
+  return F;
+}
+}  // namespace
+
+QFont UiFont(int PixelHeight) { return Family("Segoe UI", PixelHeight); }
+
+QFont SemiboldFont(int PixelHeight) {
+  QFont F = Family("Segoe UI Semibold", PixelHeight);
+  F.setWeight(QFont::DemiBold);
+  return F;
+}
+
+QFont BoldFont(int PixelHeight) {
+  QFont F = UiFont(PixelHeight);
+  F.setBold(true);
+  return F;
+}
+
+QColor GreyTextColour() { return QApplication::palette().color(QPalette::Disabled, QPalette::WindowText); }
+
+void SetFormAppearance(QWidget* Form, const QColor& Background) {
+  QPalette P = Form->palette();
+  P.setColor(QPalette::Window, Background);
+  Form->setPalette(P);
+  Form->setAutoFillBackground(true);
+  Form->setFont(UiFont(13));
+}
+
+void CentreOnScreen(QWidget* Form) {
+  if (const QScreen* Screen = QApplication::primaryScreen()) {
+    const QRect Area = Screen->availableGeometry();
+    Form->move(Area.center() - QPoint(Form->width() / 2, Form->height() / 2));
+  }
+}
+
+QFrame* MakePanel(QWidget* Parent, const QColor& Background) {
+  auto* Panel = new QFrame(Parent);
+  Panel->setFrameShape(QFrame::NoFrame);
+  if (Background.isValid()) {
+    QPalette P = Panel->palette();
+    P.setColor(QPalette::Window, Background);
+    Panel->setPalette(P);
+    Panel->setAutoFillBackground(true);
+  }
+  return Panel;
+}
+
+QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QFont& Font, const QColor& Colour) {
+  auto* Label = new QLabel(QString::fromUtf8(Text), Parent);
+  Label->setFont(Font);
+  SetTextColour(Label, Colour);
+  Label->move(Left, Top);
+  Label->adjustSize();
+  return Label;
+}
+
+void SetTextColour(QWidget* Widget, const QColor& Colour) {
+  QPalette P = Widget->palette();
+  P.setColor(QPalette::WindowText, Colour);
+  P.setColor(QPalette::Text, Colour);
+  Widget->setPalette(P);
+}
+
+void KeepSelectionVisible(QAbstractItemView* View) {
+  QPalette P = View->palette();
+  P.setColor(QPalette::Inactive, QPalette::Highlight, P.color(QPalette::Active, QPalette::Highlight));
+  P.setColor(QPalette::Inactive, QPalette::HighlightedText, P.color(QPalette::Active, QPalette::HighlightedText));
+  View->setPalette(P);
+}
+
+}  // namespace kelvo

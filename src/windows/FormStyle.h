@@ -1,0 +1,29 @@
+#pragma once
+// Look shared by the windows: the "Segoe UI" family (with the platform's fallback), flat coloured
+// panels, and labels placed at fixed pixel positions.
+#include <QColor>
+#include <QFont>
+
+class QAbstractItemView;
+class QFrame;
+class QLabel;
+class QWidget;
+
+namespace kelvo {
+
+QFont UiFont(int PixelHeight);
+QFont SemiboldFont(int PixelHeight);
+QFont BoldFont(int PixelHeight);
+QColor GreyTextColour();
+
+// Window background and font; the window is centred on its screen.
+void SetFormAppearance(QWidget* Form, const QColor& Background);
+void CentreOnScreen(QWidget* Form);
+// A borderless panel; an invalid colour keeps the parent's background.
+QFrame* MakePanel(QWidget* Parent, const QColor& Background);
+QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QFont& Font, const QColor& Colour);
+void SetTextColour(QWidget* Widget, const QColor& Colour);
+// The selected rows stay highlighted while another control has the focus.
+void KeepSelectionVisible(QAbstractItemView* View);
+
+}  // namespace kelvo

@@ -1,0 +1,14 @@
+// GUI tests run offscreen with one application object for the whole executable.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  std::setlocale(LC_ALL, "");
+  QApplication App(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

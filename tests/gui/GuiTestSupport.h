@@ -1,0 +1,99 @@
+#pragma once
+// Helpers for driving the real windows offscreen: scripted dialogs that record what was shown, a
+// wait that keeps the event loop running, and screenshots for review.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QWidget>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "windows/Dialogs.h"
+
+namespace kelvo::test {
+
+struct TShownDialog {
+  std::string Kind;   // information, warning, error, exception, confirm, input, open, folder
+  std::string Text;   // the message, or the title/caption of a dialog
+  std::string Extra;  // prompt of an input box, filter of an open dialog
+};
+
+class ScriptedDialogs : public IDialogs {
+ public:
+  std::vector<TShownDialog> Shown;
+  std::deque<bool> ConfirmAnswers;                         // empty → Yes
+  std::deque<std::pair<bool, std::string>> InputAnswers;   // empty → Cancel
+  std::deque<std::vector<std::string>> OpenAnswers;        // empty → Cancel
+  std::deque<std::pair<bool, std::string>> FolderAnswers;  // empty → Cancel
+  std::string LastProposedInput;
+
+  void Information(QWidget*, const std::string& T) override { Shown.push_back({"information", T, ""}); }
+  void Warning(QWidget*, const std::string& T) override { Shown.push_back({"warning", T, ""}); }
+  void Error(QWidget*, const std::string& T) override { Shown.push_back({"error", T, ""}); }
+  void ShowException(QWidget*, const std::string& T) override { Shown.push_back({"exception", T, ""}); }
+  bool Confirm(QWidget*, const std::string& T) override {
+    Shown.push_back({"confirm", T, ""});
+    if (ConfirmAnswers.empty()) return true;
+    const bool A = ConfirmAnswers.front();
+    ConfirmAnswers.pop_front();
+    return A;
+  }
+  bool InputQuery(QWidget*, const std::string& Title, const std::string& Prompt, std::string& Value) override {
+    Shown.push_back({"input", Title, Prompt});
+    LastProposedInput = Value;
+    if (InputAnswers.empty()) return false;
+    auto [Ok, Answer] = InputAnswers.front();
+    InputAnswers.pop_front();
+    if (Ok) Value = Answer;
+    return Ok;
+  }
+  std::vector<std::string> OpenFiles(QWidget*, const std::string& Title, const std::string& Filter) override {
+    Shown.push_back({"open", Title, Filter});
+    if (OpenAnswers.empty()) return {};
+    auto A = OpenAnswers.front();
+    OpenAnswers.pop_front();
+    return A;
+  }
+  bool BrowseFolder(QWidget*, const std::string& Caption, std::string& Folder) override {
+    Shown.push_back({"folder", Caption, Folder});
+    if (FolderAnswers.empty()) return false;
+    auto [Ok, Answer] = FolderAnswers.front();
+    FolderAnswers.pop_front();
+    if (Ok) Folder = Answer;
+    return Ok;
+  }
+  std::vector<TShownDialog> OfKind(const std::string& Kind) const {
+    std::vector<TShownDialog> R;
+    for (const auto& D : Shown)
+      if (D.Kind == Kind) R.push_back(D);
+    return R;
+  }
+};
+
+// Runs the event loop until Condition holds or the time is up; returns Condition().
+inline bool WaitUntil(const std::function<bool()>& Condition,
+                      std::chrono::milliseconds Limit = std::chrono::seconds(20)) {
+  QElapsedTimer Timer;
+  Timer.start();
+  while (!Condition()) {
+    if (Timer.elapsed() > Limit.count()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+// Saves the window as <KELVO_SCREENSHOTS>/<Name>.png when that variable names a folder.
+inline void SaveScreenshot(QWidget* Window, const std::string& Name) {
+  const char* Dir = std::getenv("KELVO_SCREENSHOTS");
+  if (!Dir || !*Dir) return;
+  QDir().mkpath(Dir);
+  Window->grab().save(QString::fromStdString(std::string(Dir) + "/" + Name + ".png"));
+}
+
+}  // namespace kelvo::test
