@@ -1,0 +1,30 @@
+#include "account/Firebase.Client.h"
+
+#include "core/TextRules.h"
+
+namespace kelvo {
+
+TFirebaseClient::TFirebaseClient(const TFirebaseConfig& Config)
+    : FConfig(Config), FHTTP(std::make_unique<THttpClient>()) {}
+
+std::string TFirebaseClient::BuildUrl(const std::string& Path) const {
+  const std::string Separator = StartsText(Path, "/") ? "" : "/";
+  std::string Base = FConfig.BaseURL;
+  if (EndsText(Base, "/")) Base.pop_back();
+  std::string Node = Path;
+  std::string Query;
+  if (const size_t Mark = Path.find('?'); Mark != std::string::npos) {
+    Node = Path.substr(0, Mark);
+    Query = Path.substr(Mark);
+  }
+  std::string Url = Base + Separator + Node + ".json" + Query;
+  if (!FAuthToken.empty()) Url += (Url.find('?') != std::string::npos ? "&auth=" : "?auth=") + FAuthToken;
+  return Url;
+}
+
+std::string TFirebaseClient::Get(const std::string& Path) {
+  const THttpResponse Reply = FHTTP->Get(EscapeUnsafeUrlBytes(BuildUrl(Path)), {{"Accept", "application/json"}});
+  return Reply.Text();
+}
+
+}  // namespace kelvo

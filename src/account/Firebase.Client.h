@@ -1,0 +1,33 @@
+#pragma once
+// Reads of realtime-database nodes, authorised with an ID token.
+#include <memory>
+#include <string>
+
+#include "account/Firebase.Config.h"
+#include "core/HttpClient.h"
+
+namespace kelvo {
+
+class TFirebaseClient {
+ public:
+  explicit TFirebaseClient(const TFirebaseConfig& Config);
+  TFirebaseClient(const TFirebaseClient&) = delete;
+  TFirebaseClient& operator=(const TFirebaseClient&) = delete;
+
+  // The node's JSON text, whatever the HTTP status (an error reply is returned like any other
+  // body; a missing node is "null"). Transport failures raise EHttpError. Bytes that may not stand
+  // in a URL are percent-encoded on the wire; reserved characters inside a node name ("?", "%",
+  // "&", "/") are the caller's to encode (UrlEncode).
+  std::string Get(const std::string& Path);
+  // base URL (without its final "/") + "/" + node + ".json" + query, then "auth=" + FAuthToken.
+  std::string BuildUrl(const std::string& Path) const;
+
+  // The ID token added to every request; empty: none. Set by TFirebaseManager::Login or directly.
+  std::string FAuthToken;
+
+ private:
+  TFirebaseConfig FConfig;
+  std::unique_ptr<THttpClient> FHTTP;
+};
+
+}  // namespace kelvo

@@ -1,0 +1,210 @@
+#include "account/uFirebaseServiceAuth.h"
+
+#include <cmath>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "core/AsciiJson.h"
+#include "core/Base64.h"
+#include "core/Endpoints.h"
+#include "core/FileIO.h"
+#include "core/TextRules.h"
+#include "core/uAppConfig.h"
+#include "platform/MachineProtection.h"
+
+namespace kelvo {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The token is retired this long before the identity service's own expiry.
+constexpr int32_t ExpiryMarginSeconds = 300;
+constexpr int32_t DefaultLifetimeSeconds = 3600;
+
+// Process-wide token cache. All callers run on the GUI thread; the lock only keeps a stray caller
+// from tearing the two values apart.
+std::mutex GCacheMutex;
+std::string GCachedToken;
+TDateTime GCachedExpiry = 0;
+
+void SetCache(const std::string& Token, TDateTime Expiry) {
+  std::lock_guard Lock(GCacheMutex);
+  GCachedToken = Token;
+  GCachedExpiry = Expiry;
+}
+
+// The cached token when it is set and not yet expired, else empty.
+std::string ValidCachedToken() {
+  std::lock_guard Lock(GCacheMutex);
+  return !GCachedToken.empty() && Now() < GCachedExpiry ? GCachedToken : std::string();
+}
+
+void AppendUtf8(std::string& Out, uint32_t Cp) {
+  if (Cp < 0x80) {
+    Out += static_cast<char>(Cp);
+  } else if (Cp < 0x800) {
+    Out += static_cast<char>(0xC0 | (Cp >> 6));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  } else if (Cp < 0x10000) {
+    Out += static_cast<char>(0xE0 | (Cp >> 12));
+    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (Cp >> 18));
+    Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (Cp & 0x3F));
+  }
+}
+
+std::string Utf16ToUtf8(std::string_view Bytes, bool BigEndian) {
+  std::string Out;
+  for (size_t I = 0; I + 1 < Bytes.size(); I += 2) {
+    const auto B0 = static_cast<uint8_t>(Bytes[I]), B1 = static_cast<uint8_t>(Bytes[I + 1]);
+    uint32_t Unit = BigEndian ? (B0 << 8 | B1) : (B1 << 8 | B0);
+    if (Unit >= 0xD800 && Unit <= 0xDBFF && I + 3 < Bytes.size()) {
+      const auto C0 = static_cast<uint8_t>(Bytes[I + 2]), C1 = static_cast<uint8_t>(Bytes[I + 3]);
+      const uint32_t Low = BigEndian ? (C0 << 8 | C1) : (C1 << 8 | C0);
+      if (Low >= 0xDC00 && Low <= 0xDFFF) {
+        AppendUtf8(Out, 0x10000 + ((Unit - 0xD800) << 10) + (Low - 0xDC00));
+        I += 2;
+        continue;
+      }
+    }
+    if (Unit >= 0xD800 && Unit <= 0xDFFF) Unit = 0xFFFD;
+    AppendUtf8(Out, Unit);
+  }
+  return Out;
+}
+
+bool ValidUtf8(std::string_view Text) {
+  for (size_t I = 0; I < Text.size();) {
+    const auto B = static_cast<uint8_t>(Text[I]);
+    size_t Len = B < 0x80                   ? 1
+                 : (B >= 0xC2 && B <= 0xDF) ? 2
+                 : (B >= 0xE0 && B <= 0xEF) ? 3
+                 : (B >= 0xF0 && B <= 0xF4) ? 4
+                                            : 0;
+    if (Len == 0 || I + Len > Text.size()) return false;
+    for (size_t K = 1; K < Len; ++K)
+      if ((static_cast<uint8_t>(Text[I + K]) & 0xC0) != 0x80) return false;
+    I += Len;
+  }
+  return true;
+}
+
+// The file's text: a byte-order mark selects the encoding; otherwise UTF-8, and the bytes as ANSI
+// (Latin-1) when they are not valid UTF-8.
+std::string DecodeFileText(std::string_view Bytes) {
+  if (Bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(Bytes.substr(3));
+  if (Bytes.substr(0, 2) == "\xFF\xFE") return Utf16ToUtf8(Bytes.substr(2), false);
+  if (Bytes.substr(0, 2) == "\xFE\xFF") return Utf16ToUtf8(Bytes.substr(2), true);
+  if (ValidUtf8(Bytes)) return std::string(Bytes);
+  std::string Out;
+  for (unsigned char C : Bytes) AppendUtf8(Out, C);
+  return Out;
+}
+
+// Base64 (line breaks ignored), then machine-scope unprotection; any failure gives empty text.
+std::string UnprotectToken(const std::string& Protected) {
+  if (Protected.empty()) return {};
+  std::vector<uint8_t> Blob, Plain;
+  if (!Base64Decode(Protected, Blob) || !platform::UnprotectMachineData(Blob, Plain)) return {};
+  return std::string(Plain.begin(), Plain.end());
+}
+
+}  // namespace
+
+void ResetServiceTokenCacheForTests() { SetCache("", 0); }
+
+bool ReadServiceTokenFile(std::string_view Bytes, std::string& Token, TDateTime& Expiry) {
+  Token.clear();
+  Expiry = 0;
+  const Json File = Json::parse(DecodeFileText(Bytes), nullptr, false);
+  if (File.is_discarded() || !File.is_object()) return false;
+  TDateTime Value = 0;
+  if (auto It = File.find("expiry"); It != File.end() && !It->is_null()) {
+    if (!It->is_number()) return false;
+    Value = It->get<double>();
+    if (!std::isfinite(Value)) return false;
+  }
+  std::string Protected;
+  if (auto It = File.find("token"); It != File.end() && It->is_string()) Protected = It->get<std::string>();
+  Expiry = Value;
+  Token = UnprotectToken(Protected);
+  return true;
+}
+
+std::string TFirebaseServiceAuth::GetServiceTokenPath() {
+  return JoinPath(TAppConfig::Instance().GetConfigDir(), ServiceTokenFileName);
+}
+
+std::string TFirebaseServiceAuth::ProtectServiceToken(const std::string& Token) {
+  if (Token.empty()) return {};
+  try {
+    return Base64EncodeWrapped(
+        platform::ProtectMachineData(std::vector<uint8_t>(Token.begin(), Token.end()), ServiceTokenDescription));
+  } catch (const std::exception&) {
+    // The file then holds no usable token and the next start signs in again.
+    return {};
+  }
+}
+
+std::string TFirebaseServiceAuth::UnprotectServiceToken(const std::string& Protected) {
+  return UnprotectToken(Protected);
+}
+
+bool TFirebaseServiceAuth::LoadServiceToken() {
+  try {
+    const std::string Path = GetServiceTokenPath();
+    if (!FileExists(Path)) return false;
+    std::string Token;
+    TDateTime Expiry = 0;
+    if (!ReadServiceTokenFile(ReadFileBytes(Path), Token, Expiry)) return false;
+    SetCache(Token, Expiry);
+    return !Token.empty() && Now() < Expiry;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void TFirebaseServiceAuth::SaveServiceToken(const std::string& Token, int32_t Lifetime) {
+  const TDateTime Expiry = Now() + (static_cast<double>(Lifetime) - ExpiryMarginSeconds) / 86400.0;
+  SetCache(Token, Expiry);
+  Json File = Json::object();
+  File["token"] = ProtectServiceToken(Token);
+  File["expiry"] = Expiry;
+  WriteFileAtomic(GetServiceTokenPath(), ToAsciiJson(File));
+}
+
+bool TFirebaseServiceAuth::GetAuthenticatedManager(std::unique_ptr<TFirebaseManager>& Manager,
+                                                   std::string& ErrorMessage) {
+  Manager.reset();
+  ErrorMessage.clear();
+  try {
+    auto Candidate = std::make_unique<TFirebaseManager>(BuiltInFirebaseApiKey(), GetFirebaseDatabaseUrl(), "");
+    std::string Token = ValidCachedToken();
+    if (Token.empty() && LoadServiceToken()) Token = ValidCachedToken();
+    if (!Token.empty()) {
+      Candidate->Client().FAuthToken = Token;
+      Manager = std::move(Candidate);
+      return true;
+    }
+    const TAuthResponse Reply = Candidate->Login(BuiltInServiceLogin(), BuiltInServicePassword());
+    if (!Reply.Success) {
+      ErrorMessage = "Firebase baglantisi basarisiz: " + Reply.ErrorMessage;
+      return false;
+    }
+    int32_t Lifetime = 0;
+    if (!TryStrToInt(Reply.ExpiresIn, Lifetime)) Lifetime = DefaultLifetimeSeconds;
+    SaveServiceToken(Reply.IdToken, Lifetime);
+    Manager = std::move(Candidate);
+    return true;
+  } catch (const std::exception& E) {
+    ErrorMessage = std::string("Firebase baglantisi kurulurken hata: ") + E.what();
+    return false;
+  }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,40 @@
+#pragma once
+// The service session: database clients signed in with the built-in service account. The ID token
+// is kept in memory and in the protected file "service_token.dat" of the configuration folder, so
+// the identity service is asked only when no unexpired token is at hand.
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "account/Firebase.Manager.h"
+#include "core/DateTimes.h"
+
+namespace kelvo {
+
+inline constexpr char ServiceTokenFileName[] = "service_token.dat";
+inline constexpr char ServiceTokenDescription[] = "FirebaseServiceToken";
+
+class TFirebaseServiceAuth {
+ public:
+  // True with a new manager whose client carries a valid token (the caller owns it); false with
+  // Manager empty and ErrorMessage saying why.
+  static bool GetAuthenticatedManager(std::unique_ptr<TFirebaseManager>& Manager, std::string& ErrorMessage);
+
+ private:
+  static std::string GetServiceTokenPath();
+  static bool LoadServiceToken();
+  static void SaveServiceToken(const std::string& Token, int32_t Lifetime);
+  static std::string ProtectServiceToken(const std::string& Token);
+  static std::string UnprotectServiceToken(const std::string& Protected);
+};
+
+// Forgets the in-memory token, as a new program start would (tests only).
+void ResetServiceTokenCacheForTests();
+
+// Reads the bytes of a cache file: its text (byte-order mark honoured, else UTF-8, else ANSI) must
+// be a JSON object; Token is the unprotected "token" (empty when missing, null or not unprotectable),
+// Expiry the "expiry" date-time number (0 when missing or null). False when the file is not such an
+// object or "expiry" is not a number; never raises.
+bool ReadServiceTokenFile(std::string_view Bytes, std::string& Token, TDateTime& Expiry);
+
+}  // namespace kelvo

@@ -1,0 +1,47 @@
+#include "core/Endpoints.h"
+
+#include "core/TextRules.h"
+#include "core/uAppConfig.h"
+#include "platform/Paths.h"
+
+namespace kelvo {
+
+namespace {
+
+// "host:port" of an emulator variable; a scheme given by mistake is dropped, as is a trailing "/".
+std::string EmulatorHost(const char* Variable) {
+  std::string Host = Trim(platform::GetEnv(Variable));
+  if (StartsText(Host, "http://")) Host.erase(0, 7);
+  while (!Host.empty() && Host.back() == '/') Host.pop_back();
+  return Host;
+}
+
+std::string FirstSet(const std::string& A, const std::string& B) { return A.empty() ? B : A; }
+
+}  // namespace
+
+std::string BuiltInFirebaseDatabaseUrl() { return KELVO_FIREBASE_DATABASE_URL; }
+std::string BuiltInFirebaseApiKey() { return KELVO_FIREBASE_API_KEY; }
+std::string BuiltInServiceLogin() { return KELVO_SERVICE_LOGIN; }
+std::string BuiltInServicePassword() { return KELVO_SERVICE_PASSWORD; }
+
+TServiceEndpoints GetServiceEndpoints() {
+  const TEndpointsConfig Config = TAppConfig::Instance().GetEndpointsConfig();
+  TServiceEndpoints E;
+  E.FirebaseAuthUrl = FirstSet(Config.FirebaseAuthUrl, DefaultFirebaseAuthUrl);
+  E.FirebaseDatabaseUrl = FirstSet(Config.FirebaseDatabaseUrl, BuiltInFirebaseDatabaseUrl());
+  E.GoogleTokenUrl = FirstSet(Config.GoogleTokenUrl, DefaultGoogleTokenUrl);
+  E.GoogleDriveUrl = FirstSet(Config.GoogleDriveUrl, DefaultGoogleDriveUrl);
+  if (const std::string Host = EmulatorHost("FIREBASE_AUTH_EMULATOR_HOST"); !Host.empty())
+    E.FirebaseAuthUrl = "http://" + Host + "/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword";
+  if (const std::string Host = EmulatorHost("FIREBASE_DATABASE_EMULATOR_HOST"); !Host.empty())
+    E.FirebaseDatabaseUrl = "http://" + Host + "/";
+  return E;
+}
+
+std::string GetFirebaseAuthUrl() { return GetServiceEndpoints().FirebaseAuthUrl; }
+std::string GetFirebaseDatabaseUrl() { return GetServiceEndpoints().FirebaseDatabaseUrl; }
+std::string GetGoogleTokenUrl() { return GetServiceEndpoints().GoogleTokenUrl; }
+std::string GetGoogleDriveUrl() { return GetServiceEndpoints().GoogleDriveUrl; }
+
+}  // namespace kelvo

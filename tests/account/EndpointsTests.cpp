@@ -1,0 +1,77 @@
+// Service addresses: emulator variables over config.ini over the built-in defaults.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/Endpoints.h"
+#include "core/uAppConfig.h"
+#include "platform/Paths.h"
+#include "support/TempDir.h"
+
+namespace kelvo {
+namespace {
+
+class EndpointsTest : public ::testing::Test {
+ protected:
+  test::TempDir Root;
+  std::string ProgramDir = Root / "program";
+  test::ScopedEnv PD{"PROGRAMDATA", (Root / "programdata").c_str()};
+  test::ScopedEnv AD{"APPDATA", (Root / "appdata").c_str()};
+  test::ScopedEnv AuthHost{"FIREBASE_AUTH_EMULATOR_HOST", nullptr};
+  test::ScopedEnv DatabaseHost{"FIREBASE_DATABASE_EMULATOR_HOST", nullptr};
+
+  void SetUp() override {
+    std::filesystem::create_directories(ProgramDir + "/config");
+    platform::SetProgramDirForTests(ProgramDir);
+    TAppConfig::ResetInstanceForTests();
+  }
+  void TearDown() override {
+    TAppConfig::ResetInstanceForTests();
+    platform::SetProgramDirForTests("");
+  }
+  void WriteIni(const std::string& Text) { test::WriteBytes(ProgramDir + "/config/config.ini", Text); }
+};
+
+TEST_F(EndpointsTest, DefaultsAreTheRealServicesAndTheBuiltInDatabase) {
+  const TServiceEndpoints E = GetServiceEndpoints();
+  EXPECT_EQ(E.FirebaseAuthUrl, "https://identitytoolkit.googleapis.com/v1/accounts:signInWithPassword");
+  EXPECT_EQ(E.FirebaseDatabaseUrl, BuiltInFirebaseDatabaseUrl());
+  EXPECT_EQ(E.GoogleTokenUrl, "https://oauth2.googleapis.com/token");
+  EXPECT_EQ(E.GoogleDriveUrl, "https://www.googleapis.com/drive/v3/files");
+  EXPECT_EQ(BuiltInFirebaseDatabaseUrl(), KELVO_FIREBASE_DATABASE_URL);
+  EXPECT_TRUE(BuiltInFirebaseDatabaseUrl().rfind("https://", 0) == 0);
+  EXPECT_FALSE(BuiltInFirebaseApiKey().empty());
+  EXPECT_FALSE(BuiltInServiceLogin().empty());
+  EXPECT_FALSE(BuiltInServicePassword().empty());
+}
+
+TEST_F(EndpointsTest, ConfigIniReplacesEachAddressAndBlankValuesDoNot) {
+  WriteIni(
+      "[Endpoints]\r\nFirebaseAuthUrl= http://127.0.0.1:1/signin \r\nFirebaseDatabaseUrl=http://127.0.0.1:2/\r\n"
+      "GoogleTokenUrl=http://127.0.0.1:3/token\r\nGoogleDriveUrl=\r\n");
+  const TServiceEndpoints E = GetServiceEndpoints();
+  EXPECT_EQ(E.FirebaseAuthUrl, "http://127.0.0.1:1/signin");
+  EXPECT_EQ(E.FirebaseDatabaseUrl, "http://127.0.0.1:2/");
+  EXPECT_EQ(E.GoogleTokenUrl, "http://127.0.0.1:3/token");
+  EXPECT_EQ(E.GoogleDriveUrl, "https://www.googleapis.com/drive/v3/files");
+  // Read anew on every call.
+  WriteIni("[Endpoints]\r\nGoogleDriveUrl=http://127.0.0.1:4/drive/v3/files\r\n");
+  EXPECT_EQ(GetGoogleDriveUrl(), "http://127.0.0.1:4/drive/v3/files");
+  EXPECT_EQ(GetFirebaseAuthUrl(), "https://identitytoolkit.googleapis.com/v1/accounts:signInWithPassword");
+}
+
+TEST_F(EndpointsTest, EmulatorVariablesWinOverConfigIni) {
+  WriteIni("[Endpoints]\r\nFirebaseAuthUrl=http://127.0.0.1:1/signin\r\nFirebaseDatabaseUrl=http://127.0.0.1:2/\r\n");
+  test::ScopedEnv A("FIREBASE_AUTH_EMULATOR_HOST", "127.0.0.1:9099");
+  test::ScopedEnv D("FIREBASE_DATABASE_EMULATOR_HOST", "http://localhost:9000/");
+  EXPECT_EQ(GetFirebaseAuthUrl(),
+            "http://127.0.0.1:9099/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword");
+  EXPECT_EQ(GetFirebaseDatabaseUrl(), "http://localhost:9000/");
+  {
+    test::ScopedEnv Blank("FIREBASE_AUTH_EMULATOR_HOST", "  ");
+    EXPECT_EQ(GetFirebaseAuthUrl(), "http://127.0.0.1:1/signin");
+  }
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "account/uFirebaseActiveAccount.h"
+#include "core/FileIO.h"
+#include "core/uAppConfig.h"
+#include "platform/Clock.h"
+#include "platform/MachineLock.h"
+#include "platform/MachineProtection.h"
+#include "platform/Paths.h"
+#include "support/TempDir.h"
+
+namespace kelvo {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Names the product uses for the file and the lock; other processes of the computer rely on them.
+constexpr char FileName[] = "saved_signin.dat";
+constexpr char LockName[] = "Kelvo.SavedSignIn";
+
+using SteadyClock = std::chrono::steady_clock;
+
+double SecondsSince(SteadyClock::time_point Start) {
+  return std::chrono::duration<double>(SteadyClock::now() - Start).count();
+}
+
+// The helper program holding the lock, started with fork + exec; killed if still running at the end.
+class LockHolder {
+ public:
+  LockHolder(const std::string& Name, int HoldMs) {
+    int Ready[2];
+    if (pipe(Ready) != 0) throw std::runtime_error("pipe failed");
+    std::vector<std::string> Args{KELVO_ACCOUNT_CHILD, "hold-lock", Name, std::to_string(HoldMs),
+                                  std::to_string(Ready[1])};
+    std::vector<char*> Argv;
+    for (auto& Arg : Args) Argv.push_back(Arg.data());
+    Argv.push_back(nullptr);
+    FPid = fork();
+    if (FPid == 0) {
+      close(Ready[0]);
+      execv(Argv[0], Argv.data());
+      _exit(127);
+    }
+    close(Ready[1]);
+    pollfd P{Ready[0], POLLIN, 0};
+    char C = 0;
+    const bool Held = FPid > 0 && poll(&P, 1, 10000) == 1 && read(Ready[0], &C, 1) == 1;
+    close(Ready[0]);
+    if (!Held) throw std::runtime_error("the helper did not take the lock");
+  }
+  ~LockHolder() {
+    if (FPid <= 0) return;
+    kill(FPid, SIGKILL);
+    int Status = 0;
+    while (waitpid(FPid, &Status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+ private:
+  pid_t FPid = -1;
+};
+
+// A configuration folder, a lock folder and a machine of the test's own; the clock stands still
+// unless a test moves it; pauses between file attempts are recorded instead of slept.
+class SavedSignIn : public ::testing::Test {
+ protected:
+  test::TempDir Root;
+  std::string ProgramDir = Root / "program";
+  test::ScopedEnv ProgramData{"PROGRAMDATA", (Root / "programdata").c_str()};
+  test::ScopedEnv AppData{"APPDATA", (Root / "appdata").c_str()};
+  test::ScopedEnv LockDir{"KELVO_LOCK_DIR", (Root / "locks").c_str()};
+  std::chrono::system_clock::time_point ClockNow =
+      std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+  std::vector<std::chrono::milliseconds> Pauses;
+  std::function<void()> OnPause;
+
+  void SetUp() override {
+    fs::create_directories(ProgramDir);
+    platform::SetProgramDirForTests(ProgramDir);
+    TAppConfig::ResetInstanceForTests();
+    platform::SetMachineIdentitySource([] { return std::string("this-computer"); });
+    platform::SetClock([this] { return ClockNow; });
+    SetSavedSignInSleepForTests([this](std::chrono::milliseconds Duration) {
+      Pauses.push_back(Duration);
+      if (OnPause) OnPause();
+    });
+    ResetSavedSignInCacheForTests();
+  }
+  void TearDown() override {
+    ResetSavedSignInCacheForTests();
+    SetSavedSignInSleepForTests({});
+    SetSavedSignInReaderForTests({});
+    platform::SetClock({});
+    platform::SetMachineIdentitySource({});
+    TAppConfig::ResetInstanceForTests();
+    platform::SetProgramDirForTests("");
+  }
+
+  std::string FilePath() const { return ProgramDir + "/config/" + FileName; }
+  void Advance(std::chrono::milliseconds By) { ClockNow += By; }
+  // As if the program had been started anew: nothing cached.
+  static void Restart() { ResetSavedSignInCacheForTests(); }
+
+  static bool LockIsFree() {
+    platform::MachineLock Probe(LockName);
+    return Probe.Acquire(0ms);
+  }
+  static std::string UnprotectedText(const std::string& Path, std::string* Description = nullptr) {
+    const std::string Blob = test::ReadBytes(Path);
+    std::vector<uint8_t> Plain;
+    if (!platform::UnprotectMachineData(std::vector<uint8_t>(Blob.begin(), Blob.end()), Plain, Description))
+      return "<not unprotectable>";
+    return std::string(Plain.begin(), Plain.end());
+  }
+  static std::string Protected(const std::string& Text) {
+    const auto Blob = platform::ProtectMachineData(std::vector<uint8_t>(Text.begin(), Text.end()), "test");
+    return std::string(Blob.begin(), Blob.end());
+  }
+};
+
+// Sets the local time zone for the life of the object and restores the old one after.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* Zone) : FEnv(std::make_unique<test::ScopedEnv>("TZ", Zone)) { tzset(); }
+  ~ScopedTimeZone() {
+    FEnv.reset();
+    tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::unique_ptr<test::ScopedEnv> FEnv;
+};
+
+TSavedSignIn Acme() {
+  return {"acme", "p@ss \"w\xC3\xB6rd\"",
+          "Acme Ltd. \xC5\x9E"
+          "irketi"};
+}
+
+void ExpectSame(const TSavedSignIn& Got, const TSavedSignIn& Want) {
+  EXPECT_EQ(Got.LoginName, Want.LoginName);
+  EXPECT_EQ(Got.Password, Want.Password);
+  EXPECT_EQ(Got.DisplayName, Want.DisplayName);
+}
+
+TEST_F(SavedSignIn, NothingSavedYet) {
+  EXPECT_FALSE(HasSavedSignIn());
+  TSavedSignIn Got{"x", "y", "z"};
+  EXPECT_FALSE(LoadSavedSignIn(Got));
+  ExpectSame(Got, {});
+  EXPECT_STREQ(NoSavedSignInMessage, "Kayitli oturum bulunamadi.");
+}
+
+TEST_F(SavedSignIn, FileIsTheProtectedAsciiRecordAndSurvivesARestart) {
+  SaveSavedSignIn(Acme());
+  EXPECT_TRUE(HasSavedSignIn());
+  std::string Description;
+  EXPECT_EQ(UnprotectedText(FilePath(), &Description),
+            "{\"Email\":\"acme\",\"Sifre\":\"p@ss \\\"w\\u00F6rd\\\"\",\"Musteri\":\"Acme Ltd. \\u015Eirketi\"}");
+  EXPECT_FALSE(Description.empty());
+  EXPECT_EQ(test::ReadBytes(FilePath()).find("acme"), std::string::npos) << "nothing readable in the file";
+
+  struct stat St {};
+  ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 0644u) << "every user of the computer shares the saved sign-in";
+
+  Restart();
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+  EXPECT_TRUE(Pauses.empty());
+  EXPECT_TRUE(LockIsFree()) << "the lock is let go after the read";
+
+  // A narrower mode that an administrator gave the file is kept when it is replaced.
+  ASSERT_EQ(chmod(FilePath().c_str(), 0600), 0);
+  SaveSavedSignIn({"other", "pw", ""});
+  ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 0600u);
+  Restart();
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, {"other", "pw", ""});
+}
+
+TEST_F(SavedSignIn, ServedFromTheCacheForSixtySeconds) {
+  SaveSavedSignIn(Acme());
+  fs::remove(FilePath());  // a load that reads the file would now find nothing
+  TSavedSignIn Got;
+  Advance(59999ms);
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+  Advance(1ms);
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "60 seconds after the save the file is read again";
+
+  // A load fills the cache as well; a clock set back is measured the same way.
+  SaveSavedSignIn({"changed", "by another process", ""});
+  Restart();
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  test::WriteBytes(FilePath(), Protected("{\"Email\":\"newer\",\"Sifre\":\"x\"}"));
+  Advance(-59s);
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  EXPECT_EQ(Got.LoginName, "changed");
+  Advance(-2s);
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  EXPECT_EQ(Got.LoginName, "newer");
+}
+
+TEST_F(SavedSignIn, CacheAgeIsRealTimeAcrossADaylightSavingChange) {
+  if (!fs::exists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no time zone data";
+  ScopedTimeZone Zone("Europe/Berlin");
+  // 02:59:50 summer time; an hour later the wall clock reads 02:59:55 again (winter time).
+  ClockNow = std::chrono::system_clock::time_point(std::chrono::seconds(1698541190));
+  SaveSavedSignIn(Acme());
+  test::WriteBytes(FilePath(), Protected("{\"Email\":\"newer\",\"Sifre\":\"x\"}"));
+  Advance(3605s);
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  EXPECT_EQ(Got.LoginName, "newer") << "a record an hour old is not served from the cache";
+}
+
+TEST_F(SavedSignIn, RecordWithoutPasswordOrLoginIsNoSignIn) {
+  SaveSavedSignIn({"acme", "", "Acme"});
+  EXPECT_TRUE(HasSavedSignIn());
+  TSavedSignIn Got;
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "not even straight after saving it";
+  Restart();
+  EXPECT_FALSE(LoadSavedSignIn(Got));
+  EXPECT_EQ(Got.LoginName, "acme") << "what was read is handed back";
+  EXPECT_EQ(Got.DisplayName, "Acme");
+
+  SaveSavedSignIn({"", "pw", ""});
+  Restart();
+  EXPECT_FALSE(LoadSavedSignIn(Got));
+  // Fields are taken as they are, without trimming.
+  SaveSavedSignIn({" acme ", " ", ""});
+  Restart();
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, {" acme ", " ", ""});
+}
+
+TEST_F(SavedSignIn, FileFromAnotherComputerOrDamagedRaises) {
+  platform::SetMachineIdentitySource([] { return std::string("another-computer"); });
+  SaveSavedSignIn(Acme());
+  platform::SetMachineIdentitySource([] { return std::string("this-computer"); });
+  Restart();
+  EXPECT_TRUE(HasSavedSignIn());
+  TSavedSignIn Got;
+  try {
+    LoadSavedSignIn(Got);
+    FAIL() << "expected an exception";
+  } catch (const std::exception& E) {
+    EXPECT_STREQ(E.what(), "Oturum bilgisi okunamadi: Veri gecersiz");
+  }
+  EXPECT_TRUE(LockIsFree());
+
+  test::WriteBytes(FilePath(), "{\"Email\":\"acme\",\"Sifre\":\"plain\"}");
+  EXPECT_THROW(LoadSavedSignIn(Got), std::runtime_error) << "an unprotected file is not accepted";
+  std::string Blob = Protected("{\"Email\":\"acme\",\"Sifre\":\"pw\"}");
+  Blob[Blob.size() / 2] ^= 1;
+  test::WriteBytes(FilePath(), Blob);
+  EXPECT_THROW(LoadSavedSignIn(Got), std::runtime_error);
+}
+
+TEST_F(SavedSignIn, ContentThatIsNotARecord) {
+  TSavedSignIn Got;
+  test::WriteBytes(FilePath(), "");
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "an empty file";
+  test::WriteBytes(FilePath(), Protected("Email=acme"));
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "text that is not JSON";
+  test::WriteBytes(FilePath(), Protected("{\"Email\":\"acme\",\"Sifre\":"));
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "a cut record";
+  for (const char* NotAnObject : {"[\"acme\",\"pw\"]", "\"acme\"", "null", "42"}) {
+    test::WriteBytes(FilePath(), Protected(NotAnObject));
+    EXPECT_THROW(LoadSavedSignIn(Got), std::runtime_error) << NotAnObject;
+  }
+  // Missing, null and non-text members read as empty; other members are ignored.
+  test::WriteBytes(FilePath(),
+                   Protected("{\"Musteri\":null,\"Extra\":{\"Email\":\"x\"},\"Sifre\":\"pw\",\"Email\":\"acme\"}"));
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, {"acme", "pw", ""});
+  Restart();
+  test::WriteBytes(FilePath(), Protected("{\"Email\":12345,\"Sifre\":\"pw\"}"));
+  EXPECT_FALSE(LoadSavedSignIn(Got));
+  test::WriteBytes(FilePath(), Protected("{\"email\":\"acme\",\"sifre\":\"pw\"}"));
+  EXPECT_FALSE(LoadSavedSignIn(Got)) << "member names are case-sensitive";
+  // Escaped and raw UTF-8 text both read back as UTF-8.
+  test::WriteBytes(FilePath(), Protected("{\"Email\":\"a\\u00E7\",\"Sifre\":\"\xC3\xA7\"}"));
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, {"a\xC3\xA7", "\xC3\xA7", ""});
+}
+
+TEST_F(SavedSignIn, ReadFailingTwiceThenSucceedingWaitsTwoPauses) {
+  SaveSavedSignIn(Acme());
+  Restart();
+  int Calls = 0;
+  bool LockedDuringRead = true;
+  SetSavedSignInReaderForTests([&](const std::string& Path) {
+    LockedDuringRead = LockedDuringRead && !LockIsFree();
+    if (++Calls <= 2) throw EFileError("Dosya okunamadi: " + Path + " (Resource temporarily unavailable)");
+    return ReadFileBytes(Path);
+  });
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+  EXPECT_EQ(Calls, 3);
+  EXPECT_EQ(Pauses, (std::vector<std::chrono::milliseconds>{150ms, 150ms}));
+  EXPECT_TRUE(LockedDuringRead) << "every attempt runs under the lock";
+  EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(SavedSignIn, ReadFailingTenTimesRaisesTheLastError) {
+  SaveSavedSignIn(Acme());
+  Restart();
+  int Calls = 0;
+  SetSavedSignInReaderForTests(
+      [&](const std::string&) -> std::string { throw EFileError("attempt " + std::to_string(++Calls)); });
+  TSavedSignIn Got;
+  try {
+    LoadSavedSignIn(Got);
+    FAIL() << "expected an exception";
+  } catch (const EFileError& E) {
+    EXPECT_STREQ(E.what(), "attempt 10");
+  }
+  EXPECT_EQ(Calls, 10);
+  EXPECT_EQ(Pauses, std::vector<std::chrono::milliseconds>(9, 150ms));
+  EXPECT_TRUE(LockIsFree()) << "the lock is let go when the read fails";
+}
+
+TEST_F(SavedSignIn, WriteRetriesUntilThePathIsFree) {
+  // A folder where the file should be cannot be replaced, not even by root.
+  fs::create_directories(FilePath());
+  bool LockedDuringPause = true;
+  OnPause = [&] {
+    LockedDuringPause = LockedDuringPause && !LockIsFree();
+    if (Pauses.size() == 2) fs::remove(FilePath());
+  };
+  SaveSavedSignIn(Acme());
+  EXPECT_EQ(Pauses, (std::vector<std::chrono::milliseconds>{150ms, 150ms}));
+  EXPECT_TRUE(LockedDuringPause);
+  EXPECT_TRUE(LockIsFree());
+  Restart();
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+}
+
+TEST_F(SavedSignIn, FailedSaveLeavesFileAndCacheAsTheyWere) {
+  SaveSavedSignIn(Acme());
+  const std::string Before = test::ReadBytes(FilePath());
+
+  // Protection refused: raised before the file is touched.
+  platform::SetMachineIdentitySource([] { return std::string(); });
+  try {
+    SaveSavedSignIn({"new", "pw", ""});
+    FAIL() << "expected an exception";
+  } catch (const std::exception& E) {
+    EXPECT_STREQ(E.what(), "Oturum bilgisi sifrelenemedi: makine kimligi okunamadi");
+  }
+  platform::SetMachineIdentitySource([] { return std::string("this-computer"); });
+  EXPECT_EQ(test::ReadBytes(FilePath()), Before);
+  EXPECT_TRUE(Pauses.empty());
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+
+  // Writing impossible in all ten attempts.
+  fs::remove(FilePath());
+  fs::create_directories(FilePath());
+  EXPECT_THROW(SaveSavedSignIn({"new", "pw", ""}), EFileError);
+  EXPECT_EQ(Pauses, std::vector<std::chrono::milliseconds>(9, 150ms));
+  EXPECT_TRUE(LockIsFree());
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
+}
+
+TEST_F(SavedSignIn, LockHeldByAnotherProcessDelaysByFiveSecondsOnly) {
+  SaveSavedSignIn(Acme());
+  Restart();
+  LockHolder Holder(LockName, 20000);
+  ASSERT_FALSE(LockIsFree());
+  const auto Start = SteadyClock::now();
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got)) << "the read goes ahead without the lock";
+  const double Elapsed = SecondsSince(Start);
+  ExpectSame(Got, Acme());
+  EXPECT_GE(Elapsed, 4.5);
+  EXPECT_LT(Elapsed, 10.0);
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,80 @@
+// cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--verbose]
+// Serves on 127.0.0.1 until SIGINT or SIGTERM. The first line on standard output is the port.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cloudsim/CloudSim.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--verbose]\n"
+               "  --port 0 (the default) picks a free port; the port is printed on standard output.\n");
+}
+
+bool ParseInt(const char* Text, int& Value) {
+  char* End = nullptr;
+  const long V = std::strtol(Text, &End, 10);
+  if (End == Text || *End != '\0' || V < 0 || V > 1000000000) return false;
+  Value = static_cast<int>(V);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kelvo::cloudsim::TSimOptions Options;
+  bool Verbose = false;
+  for (int I = 1; I < argc; ++I) {
+    const std::string Arg = argv[I];
+    const bool HasValue = I + 1 < argc;
+    if (Arg == "--seed" && HasValue) {
+      Options.SeedDir = argv[++I];
+    } else if (Arg == "--port" && HasValue) {
+      if (!ParseInt(argv[++I], Options.Port) || Options.Port > 65535) return Usage(), 2;
+    } else if (Arg == "--api-key" && HasValue) {
+      Options.ApiKey = argv[++I];
+    } else if (Arg == "--token-lifetime" && HasValue) {
+      if (!ParseInt(argv[++I], Options.TokenLifetimeSeconds)) return Usage(), 2;
+    } else if (Arg == "--verbose") {
+      Verbose = true;
+    } else {
+      Usage();
+      return 2;
+    }
+  }
+  if (Options.SeedDir.empty()) {
+    Usage();
+    return 2;
+  }
+
+  // Block the stop signals before any thread starts, then wait for one on this thread.
+  sigset_t Signals;
+  sigemptyset(&Signals);
+  sigaddset(&Signals, SIGINT);
+  sigaddset(&Signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+
+  kelvo::cloudsim::TCloudSim Sim(Options);
+  try {
+    Sim.SetVerbose(Verbose);
+    Sim.Start();
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "%s\n", E.what());
+    return 1;
+  }
+  std::printf("%d\n", Sim.Port());
+  std::fflush(stdout);
+  std::fprintf(stderr, "cloudsim: serving %s (database %s, sign-in %s)\n", Sim.BaseUrl().c_str(),
+               Sim.DatabaseUrl().c_str(), Sim.SignInUrl().c_str());
+
+  int Received = 0;
+  sigwait(&Signals, &Received);
+  Sim.Stop();
+  return 0;
+}
