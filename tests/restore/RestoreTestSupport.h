@@ -54,10 +54,11 @@ class RestoreTest : public ::testing::Test {
     SetRarSystemFoldersForTests(std::nullopt);
   }
 
-  // Copies one of the shipped restore scripts into the program folder.
+  // Copies one of the shipped restore scripts, with the part both scripts share, into the program folder.
   void InstallShippedScript(const std::string& Name) {
-    std::filesystem::copy_file(std::string(KELVO_SQL_SOURCE_DIR) + "/" + Name, ProgramDir + "/sql/" + Name,
-                               std::filesystem::copy_options::overwrite_existing);
+    for (const std::string& File : {Name, std::string("ScriptCommon.sh")})
+      std::filesystem::copy_file(std::string(KELVO_SQL_SOURCE_DIR) + "/" + File, ProgramDir + "/sql/" + File,
+                                 std::filesystem::copy_options::overwrite_existing);
   }
   void WriteConfigIni(const std::string& Text) { WriteBytes(ProgramDir + "/config/config.ini", Text); }
 
