@@ -200,6 +200,17 @@ void SaveSavedSignIn(const TSavedSignIn& SignIn) {
   StoreInCache(SignIn);
 }
 
+bool GetActiveAccount(TFirebaseManagedAccount& Account, std::string& Message) {
+  Account = {};
+  Message.clear();
+  TSavedSignIn SignIn;
+  if (!LoadSavedSignIn(SignIn)) {
+    Message = NoSavedSignInMessage;
+    return false;
+  }
+  return FindAccountByLogin(SignIn.LoginName, Account, Message);
+}
+
 void ResetSavedSignInCacheForTests() { GCache = {}; }
 
 void SetSavedSignInSleepForTests(std::function<void(std::chrono::milliseconds)> Sleep) { GSleep = std::move(Sleep); }

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "account/uFirebaseAccountStore.h"
+
 namespace kelvo {
 
 struct TSavedSignIn {
@@ -26,6 +28,11 @@ bool LoadSavedSignIn(TSavedSignIn& SignIn);
 // Replaces the storage file as a whole. Raises when protection or writing fails; the file and the
 // cache are then unchanged.
 void SaveSavedSignIn(const TSavedSignIn& SignIn);
+
+// The remembered account as the directory has it now (looked up by the saved login name; the password
+// is not checked). False with NoSavedSignInMessage when nothing is remembered, or with the lookup's
+// message. Raises as LoadSavedSignIn does. Account and Message are emptied first.
+bool GetActiveAccount(TFirebaseManagedAccount& Account, std::string& Message);
 
 // Reads the record from the unprotected file text: false when the text is not JSON or lacks the
 // login name or the password; raises when it is JSON but not an object. SignIn is emptied first.
