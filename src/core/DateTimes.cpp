@@ -1,5 +1,6 @@
 #include "core/DateTimes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -104,6 +105,11 @@ TDateTime UtcDateTimeFromTimePoint(std::chrono::system_clock::time_point Instant
 }
 
 std::chrono::system_clock::time_point TimePointFromUtcDateTime(TDateTime Value) {
+  // The clock counts nanoseconds in 64 bits (years 1678 to 2262); values beyond are held at the edge.
+  constexpr double Earliest = -80000.0;  // 1680-12-17
+  constexpr double Latest = 131000.0;    // 2258-08-30
+  if (!std::isfinite(Value)) Value = 0;
+  Value = std::clamp(Value, Earliest, Latest);
   const auto Ms = std::llround((Value - UnixEpochDays) * SecondsPerDay * 1000.0);
   return std::chrono::system_clock::time_point(std::chrono::milliseconds(Ms));
 }

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr size_t ErrorBodyLimit = 1 << 20;
 constexpr auto ProgressInterval = std::chrono::milliseconds(200);
+constexpr long DownloadBufferSize = 512 * 1024;
 
 std::once_flag GCurlInit;
 std::mutex GDefaultsMutex;
@@ -173,7 +175,11 @@ struct THttpClient::TTransfer {
         throw EHttpError(Fmt("Sunucu istenen araligi gondermedi: %s", Response.HeaderValue("Content-Range")), -1);
       Base = RangeStart;
     }
-    if (::ftruncate(Fd, Base) != 0 || ::lseek(Fd, Base, SEEK_SET) != Base)
+    // Cut only a file that is longer: on ext4 truncating marks the file for a flush at close, which
+    // would stall the end of every large download.
+    struct stat St {};
+    if (::fstat(Fd, &St) != 0 || (St.st_size != Base && ::ftruncate(Fd, Base) != 0) ||
+        ::lseek(Fd, Base, SEEK_SET) != Base)
       throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FilePath, std::strerror(errno)));
     Position = Base;
   }
@@ -298,6 +304,8 @@ THttpResponse THttpClient::GetToFile(const std::string& Url, const THttpHeaders&
   curl_easy_setopt(FHandle, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(FHandle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(FTimeouts.LowSpeedBytesPerSec));
   curl_easy_setopt(FHandle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(FTimeouts.LowSpeedSeconds));
+  // A large receive buffer: a big download needs far fewer socket reads than with 16 KiB.
+  curl_easy_setopt(FHandle, CURLOPT_BUFFERSIZE, DownloadBufferSize);
   const std::string Range = std::to_string(RangeStart) + "-";
   if (RangeStart > 0) curl_easy_setopt(FHandle, CURLOPT_RANGE, Range.c_str());
   TTransfer Transfer;

@@ -48,6 +48,9 @@ TEST(DateTimes, LocalAndUtcFollowTheTimeZone) {
   const TDateTime Utc = EncodeDateTime(2024, 6, 1, 21, 30);
   EXPECT_EQ(FormatFixedDateTime(UtcToLocal(Utc)), "2024-06-02 00:30:00");
   EXPECT_EQ(FormatFixedDateTime(LocalToUtc(UtcToLocal(Utc))), "2024-06-01 21:30:00");
+  // Far dates do not overflow the nanosecond clock; they are held at its edge.
+  EXPECT_LT(UtcToLocal(EncodeDateTime(4050, 1, 1)), EncodeDateTime(2300, 1, 1));
+  EXPECT_GT(UtcToLocal(EncodeDateTime(1, 1, 1)), EncodeDateTime(1600, 1, 1));
   // The program clock can be moved by tests.
   platform::SetClock([] { return std::chrono::system_clock::from_time_t(1717277400); });
   EXPECT_EQ(FormatFixedDateTime(Now()), "2024-06-02 00:30:00");

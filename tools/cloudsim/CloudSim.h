@@ -1,7 +1,8 @@
 #pragma once
 // cloudsim: a local stand-in for the cloud services the product talks to, on 127.0.0.1 only.
-// Services: the identity service's password sign-in and realtime-database reads. Tests start it
-// in-process on a free port; the demo and the benchmarks run the "cloudsim" program.
+// Services: the identity service's password sign-in, realtime-database reads, Google's OAuth token
+// endpoint (refresh grant) and Drive v3 "files" (listing, folder creation, downloads). Tests start
+// it in-process on a free port; the demo and the benchmarks run the "cloudsim" program.
 //
 // Every request is counted per path (and per method) and logged, so a test can assert that no
 // request was made; faults can be injected per path prefix (latency, a canned reply such as an
@@ -37,6 +38,7 @@ enum class TFaultKind {
   CutMidBody,   // the service's reply, chunked, connection closed after CutAfter bytes
   ShortBody,    // the service's reply with its full Content-Length, connection closed after CutAfter bytes
   NoAnswer,     // read the request, then say nothing for Delay (or until the server stops)
+  Throttle,     // the service's reply, its body sent at BytesPerSecond
 };
 
 struct TFault {
@@ -50,6 +52,8 @@ struct TFault {
   TSimHeaders Headers;                                          // CannedReply, e.g. {"Location", url} with a 302
   int64_t CutAfter = -1;  // CutMidBody, ShortBody: bytes sent before the cut; -1: half
   int Times = -1;         // how many matching requests it applies to; 0 or less: until cleared
+  int Skip = 0;           // matching requests let through untouched before it applies (e.g. page 1 of a listing)
+  int64_t BytesPerSecond = 1 << 20;  // Throttle
 };
 
 // One request as the server saw it.
@@ -62,11 +66,36 @@ struct TSimRequest {
 };
 
 struct TSimOptions {
-  std::string SeedDir;              // users.json and database.json; empty: start empty
-  int Port = 0;                     // 0: any free port
-  std::string ApiKey;               // sign-in requires exactly this "key"; empty: any non-empty key
-  int TokenLifetimeSeconds = 3600;  // lifetime of issued ID tokens, sent as "expiresIn"
+  std::string SeedDir;               // users.json, database.json, oauth.json, drive/; empty: start empty
+  int Port = 0;                      // 0: any free port
+  std::string ApiKey;                // sign-in requires exactly this "key"; empty: any non-empty key
+  int TokenLifetimeSeconds = 3600;   // lifetime of issued ID tokens, sent as "expiresIn"
+  std::string DriveDir;              // the folder standing for the Drive; empty: SeedDir/drive when it exists
+  std::string DriveRootId = "root";  // ID of that folder
 };
+
+// How the token endpoint words its successful replies.
+struct TTokenReplyOptions {
+  int LifetimeSeconds = 3599;                // lifetime of issued access tokens, and the "expires_in" number
+  bool SendExpiresIn = true;                 // false: no "expires_in" member
+  std::optional<std::string> ExpiresInText;  // "expires_in" sent as this string instead (the lifetime stays)
+  bool RotateRefreshToken = false;           // each reply carries a new "refresh_token"; the old one stays valid
+};
+
+// One entry of the simulated Drive, for assertions.
+struct TSimDriveEntry {
+  std::string Id;
+  std::string Name;
+  std::string MimeType;  // folders: "application/vnd.google-apps.folder"
+  std::string ParentId;  // empty for the root folder
+  int64_t Size = 0;
+  bool Trashed = false;
+  std::string LocalPath;  // the file on disk behind a seeded file; empty otherwise
+};
+
+inline constexpr char DriveFolderMimeType[] = "application/vnd.google-apps.folder";
+inline constexpr char DriveFilesPath[] = "/drive/v3/files";
+inline constexpr char GoogleTokenPath[] = "/token";
 
 class TCloudSim {
  public:
@@ -87,6 +116,8 @@ class TCloudSim {
   std::string HostPort() const;     // "127.0.0.1:<port>", the form of the *_EMULATOR_HOST variables
   std::string DatabaseUrl() const;  // BaseUrl() + "/"
   std::string SignInUrl() const;    // the emulator form of the password sign-in URL (without "?key=")
+  std::string TokenUrl() const;     // BaseUrl() + "/token", for [Endpoints] GoogleTokenUrl
+  std::string DriveUrl() const;     // BaseUrl() + "/drive/v3/files", for [Endpoints] GoogleDriveUrl
 
   // Users of the identity service.
   void SetUsers(std::vector<TSimUser> Users);
@@ -108,6 +139,31 @@ class TCloudSim {
   nlohmann::ordered_json Database() const;
   // Sets (or, with a null value, removes) the node at a "/"-separated path, creating parents.
   void SetNode(const std::string& Path, nlohmann::ordered_json Value);
+
+  // Google's token endpoint. Refresh tokens are accepted only when added here (or in oauth.json);
+  // ClientId, when not empty, must match the request's "client_id".
+  void AddRefreshToken(const std::string& RefreshToken, const std::string& ClientId = "");
+  void RemoveRefreshToken(const std::string& RefreshToken);
+  void SetTokenReplyOptions(TTokenReplyOptions Options);
+  // An access token the Drive accepts until the clock passes its lifetime (-1: the reply options'
+  // lifetime), as a refresh would issue it (no request counted).
+  std::string IssueAccessToken(int LifetimeSeconds = -1);
+  // Every access token issued so far stops being accepted.
+  void RevokeAccessTokens();
+
+  // The Drive. SetDriveRoot replaces the whole Drive by the folder tree at Dir (folders are folders,
+  // files are files served from disk; IDs are stable per relative path; size, MD5 and modifiedTime
+  // follow the files as they are at each request). Raises std::runtime_error when Dir is not a folder.
+  void SetDriveRoot(const std::string& Dir, const std::string& RootId = "root");
+  std::string DriveRootId() const;
+  // ID of the entry at a "/"-separated path below the root ("" is the root), or empty.
+  std::string DriveFileId(const std::string& RelativePath) const;
+  // Entries added at run time, held in memory; they return the new ID. Raise for an unknown parent.
+  std::string AddDriveFolder(const std::string& ParentId, const std::string& Name);
+  std::string AddDriveFile(const std::string& ParentId, const std::string& Name, std::string Content,
+                           std::chrono::system_clock::time_point Modified = {});
+  void SetDriveTrashed(const std::string& Id, bool Trashed);
+  std::vector<TSimDriveEntry> DriveEntries() const;
 
   // The clock that decides token expiry; an empty function restores the system clock.
   void SetClock(TSimClock Clock);
@@ -139,5 +195,16 @@ class TCloudSim {
 // database.json of a seed folder; absent files give no users and an empty database. Raises
 // std::runtime_error naming the file when one is not valid.
 void LoadSeed(const std::string& SeedDir, std::vector<TSimUser>& Users, nlohmann::ordered_json& Database);
+// Reads oauth.json of a seed folder: {"refreshTokens": ["token", {"token": "...", "clientId": "..."}]};
+// an absent file gives none. Pairs are (token, client ID). Raises like LoadSeed.
+void LoadGoogleSeed(const std::string& SeedDir, std::vector<std::pair<std::string, std::string>>& RefreshTokens);
+
+// Google's error envelope of the Drive API, as the service indents it:
+// {"error": {"errors": [{"domain", "reason", "message"}], "code", "message"}}.
+std::string DriveErrorBody(int Code, const std::string& Reason, const std::string& Message,
+                           const std::string& Domain = "global");
+// Ready-made faults on the Drive path: 403 userRateLimitExceeded and 500 backendError.
+TFault DriveRateLimitFault(int Times = -1);
+TFault DriveServerErrorFault(int Times = -1);
 
 }  // namespace kelvo::cloudsim

@@ -1,4 +1,4 @@
-// The seed folder: users.json and database.json.
+// The seed folder: users.json, database.json and oauth.json (drive/ is read by SetDriveRoot).
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -51,6 +51,28 @@ void LoadSeed(const std::string& SeedDir, std::vector<TSimUser>& Users, nlohmann
     }
   }
   if (auto Tree = ReadJsonFile(SeedDir + "/database.json")) Database = std::move(*Tree);
+}
+
+void LoadGoogleSeed(const std::string& SeedDir, std::vector<std::pair<std::string, std::string>>& RefreshTokens) {
+  RefreshTokens.clear();
+  const std::string Path = SeedDir + "/oauth.json";
+  auto Seed = ReadJsonFile(Path);
+  if (!Seed) return;
+  if (!Seed->is_object()) throw std::runtime_error("cloudsim: " + Path + " must hold an object");
+  auto List = Seed->find("refreshTokens");
+  if (List == Seed->end()) return;
+  if (!List->is_array()) throw std::runtime_error("cloudsim: " + Path + ": \"refreshTokens\" must be an array");
+  for (const auto& Entry : *List) {
+    if (Entry.is_string()) {
+      RefreshTokens.emplace_back(Entry.get<std::string>(), "");
+    } else if (Entry.is_object()) {
+      const std::string Token = Text(Entry, "token", Path);
+      if (Token.empty()) throw std::runtime_error("cloudsim: " + Path + ": a refresh token without \"token\"");
+      RefreshTokens.emplace_back(Token, Text(Entry, "clientId", Path));
+    } else {
+      throw std::runtime_error("cloudsim: " + Path + ": every refresh token must be a string or an object");
+    }
+  }
 }
 
 }  // namespace kelvo::cloudsim

@@ -1,6 +1,8 @@
 #include "cloudsim/SimCore.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 
@@ -71,6 +73,52 @@ void ApplyCut(const TFault& Fault, httplib::Response& Res) {
       return false;
     });
   }
+}
+
+// Sends a finished reply's body at a limited rate, in small pieces, until the server stops.
+void ApplyThrottle(TCloudSim::TState& S, const TFault& Fault, httplib::Response& Res) {
+  const int64_t Rate = std::max<int64_t>(1, Fault.BytesPerSecond);
+  const size_t Piece = static_cast<size_t>(std::clamp<int64_t>(Rate / 20, 1, 64 * 1024));
+  httplib::ContentProvider Inner;
+  size_t Length;
+  if (Res.content_provider_) {
+    Inner = Res.content_provider_;
+    Length = Res.content_length_;
+  } else {
+    auto Body = std::make_shared<std::string>(std::move(Res.body));
+    Res.body.clear();
+    Length = Body->size();
+    Inner = [Body](size_t Offset, size_t Size, httplib::DataSink& Sink) {
+      return Sink.write(Body->data() + Offset, std::min(Size, Body->size() - Offset));
+    };
+    std::string ContentType = Res.get_header_value("Content-Type");
+    Res.headers.erase("Content-Type");
+    Res.set_content_provider(Length, ContentType.empty() ? "application/octet-stream" : ContentType, Inner);
+  }
+  const auto Start = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+  const auto Sent = std::make_shared<int64_t>(0);
+  Res.content_provider_ = [&S, Inner, Piece, Rate, Start, Sent](size_t Offset, size_t Size, httplib::DataSink& Sink) {
+    bool Open = true;
+    httplib::DataSink Proxy;
+    Proxy.write = [&](const char* Data, size_t N) {
+      while (N > 0 && Open) {
+        const size_t Part = std::min(N, Piece);
+        if (!Sink.write(Data, Part)) Open = false;
+        Data += Part;
+        N -= Part;
+        *Sent += static_cast<int64_t>(Part);
+        const auto Due = *Start + std::chrono::microseconds(*Sent * 1000000 / Rate);
+        const auto Wait = Due - std::chrono::steady_clock::now();
+        if (Wait > std::chrono::steady_clock::duration::zero() &&
+            !S.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(Wait) + std::chrono::milliseconds(1)))
+          Open = false;
+      }
+      return Open;
+    };
+    Proxy.is_writable = [&] { return Open && Sink.is_writable(); };
+    Proxy.done = [] {};
+    return Inner(Offset, Size, Proxy) && Open;
+  };
 }
 
 // The requested byte ranges. The request object is httplib's own non-const local; clearing them is
@@ -208,6 +256,10 @@ void TCloudSim::TState::Dispatch(const httplib::Request& Req, httplib::Response&
     for (auto It = Faults.begin(); It != Faults.end(); ++It) {
       if (!MethodMatches(It->Method, Req.method) || Req.path.compare(0, It->PathPrefix.size(), It->PathPrefix) != 0)
         continue;
+      if (It->Skip > 0) {
+        --It->Skip;
+        continue;
+      }
       Fault = *It;
       if (It->Times > 0 && --It->Times == 0) Faults.erase(It);
       break;
@@ -260,6 +312,7 @@ void TCloudSim::TState::Dispatch(const httplib::Request& Req, httplib::Response&
   }
 
   if (Fault && (Fault->Kind == TFaultKind::CutMidBody || Fault->Kind == TFaultKind::ShortBody)) ApplyCut(*Fault, Res);
+  if (Fault && Fault->Kind == TFaultKind::Throttle) ApplyThrottle(*this, *Fault, Res);
 }
 
 // ---- the public object ----
@@ -267,6 +320,7 @@ void TCloudSim::TState::Dispatch(const httplib::Request& Req, httplib::Response&
 TCloudSim::TCloudSim(TSimOptions Options) : FOptions(std::move(Options)), FState(std::make_unique<TState>()) {
   FState->ApiKey = FOptions.ApiKey;
   FState->TokenLifetimeSeconds = FOptions.TokenLifetimeSeconds;
+  ResetDrive(*FState, FOptions.DriveRootId);
 }
 
 TCloudSim::~TCloudSim() { Stop(); }
@@ -279,12 +333,23 @@ void TCloudSim::Start() {
     LoadSeed(FOptions.SeedDir, Users, Tree);
     SetUsers(std::move(Users));
     SetDatabase(std::move(Tree));
+    std::vector<std::pair<std::string, std::string>> RefreshTokens;
+    LoadGoogleSeed(FOptions.SeedDir, RefreshTokens);
+    for (const auto& [Token, ClientId] : RefreshTokens) AddRefreshToken(Token, ClientId);
   }
+  std::string DriveDir = FOptions.DriveDir;
+  if (DriveDir.empty() && !FOptions.SeedDir.empty()) {
+    std::error_code Ec;
+    if (std::filesystem::is_directory(FOptions.SeedDir + "/drive", Ec)) DriveDir = FOptions.SeedDir + "/drive";
+  }
+  if (!DriveDir.empty()) SetDriveRoot(DriveDir, FOptions.DriveRootId);
 
   TState& S = *FState;
   S.Stopping = false;
   S.Routes.clear();
   AddIdentityService(S);
+  AddTokenService(S);
+  AddDriveService(S);
   AddDatabaseService(S);  // the catch-all read: last
 
   S.Http = std::make_unique<httplib::Server>();

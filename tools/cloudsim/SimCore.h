@@ -27,6 +27,25 @@ struct TIssuedToken {
   TSimTime Expiry;
 };
 
+// One Drive entry. A seeded file is read from LocalPath at each request; a file added at run time
+// holds its Content. Size, MD5 and times of seeded files are taken from the file when asked for.
+struct TDriveItem {
+  std::string Id;
+  std::string Name;
+  std::string MimeType;
+  std::string ParentId;
+  std::string LocalPath;
+  std::shared_ptr<const std::string> Content;
+  bool IsFolder = false;
+  bool Trashed = false;
+  TSimTime Created{};
+  TSimTime Modified{};  // for entries without a file on disk
+  // MD5 cache of a seeded file, valid for this size and modification time.
+  int64_t Md5Size = -1;
+  int64_t Md5Mtime = 0;
+  std::string Md5;
+};
+
 struct TCloudSim::TState {
   // Server life.
   std::unique_ptr<httplib::Server> Http;
@@ -69,6 +88,21 @@ struct TCloudSim::TState {
   std::deque<TSimRequest> Log;
   std::vector<TFault> Faults;
 
+  // Google: access tokens issued by the token endpoint (token -> expiry on the sim clock), refresh
+  // tokens (token -> client ID, empty for any client), the reply shape. Guarded by Mutex.
+  std::unordered_map<std::string, TSimTime> AccessTokens;
+  std::unordered_map<std::string, std::string> RefreshTokens;
+  TTokenReplyOptions TokenReply;
+  std::string IssueAccessToken(int LifetimeSeconds);  // takes Mutex; -1: TokenReply's lifetime
+  bool AccessTokenValid(const std::string& Token);    // takes Mutex
+
+  // The Drive, in creation order (listings keep it), with an index by ID. Guarded by DriveMutex.
+  mutable std::mutex DriveMutex;
+  std::vector<TDriveItem> Drive;
+  std::unordered_map<std::string, size_t> DriveIndex;
+  std::string DriveRoot = "root";
+  std::string DriveRootDir;
+
   // The clock.
   std::mutex ClockMutex;
   std::shared_ptr<const TSimClock> ClockSource;
@@ -88,7 +122,11 @@ struct TCloudSim::TState {
 
 // Services.
 void AddIdentityService(TCloudSim::TState& State);
+void AddTokenService(TCloudSim::TState& State);
+void AddDriveService(TCloudSim::TState& State);
 void AddDatabaseService(TCloudSim::TState& State);
+// An empty Drive: only the root folder, with this ID.
+void ResetDrive(TCloudSim::TState& State, const std::string& RootId);
 
 // Shared helpers.
 std::string Base64Url(const std::string& Bytes);

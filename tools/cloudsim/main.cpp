@@ -1,4 +1,5 @@
-// cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--verbose]
+// cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--drive DIR] [--drive-root-id ID]
+//          [--verbose]
 // Serves on 127.0.0.1 until SIGINT or SIGTERM. The first line on standard output is the port.
 #include <signal.h>
 
@@ -13,8 +14,10 @@ namespace {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--verbose]\n"
-               "  --port 0 (the default) picks a free port; the port is printed on standard output.\n");
+               "usage: cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--drive DIR]\n"
+               "                [--drive-root-id ID] [--verbose]\n"
+               "  --port 0 (the default) picks a free port; the port is printed on standard output.\n"
+               "  --drive: the folder standing for the Drive (default: the seed's drive folder).\n");
 }
 
 bool ParseInt(const char* Text, int& Value) {
@@ -41,6 +44,11 @@ int main(int argc, char** argv) {
       Options.ApiKey = argv[++I];
     } else if (Arg == "--token-lifetime" && HasValue) {
       if (!ParseInt(argv[++I], Options.TokenLifetimeSeconds)) return Usage(), 2;
+    } else if (Arg == "--drive" && HasValue) {
+      Options.DriveDir = argv[++I];
+    } else if (Arg == "--drive-root-id" && HasValue) {
+      Options.DriveRootId = argv[++I];
+      if (Options.DriveRootId.empty()) return Usage(), 2;
     } else if (Arg == "--verbose") {
       Verbose = true;
     } else {
@@ -70,8 +78,9 @@ int main(int argc, char** argv) {
   }
   std::printf("%d\n", Sim.Port());
   std::fflush(stdout);
-  std::fprintf(stderr, "cloudsim: serving %s (database %s, sign-in %s)\n", Sim.BaseUrl().c_str(),
-               Sim.DatabaseUrl().c_str(), Sim.SignInUrl().c_str());
+  std::fprintf(stderr, "cloudsim: serving %s (database %s, sign-in %s, token %s, Drive %s, root folder %s)\n",
+               Sim.BaseUrl().c_str(), Sim.DatabaseUrl().c_str(), Sim.SignInUrl().c_str(), Sim.TokenUrl().c_str(),
+               Sim.DriveUrl().c_str(), Sim.DriveRootId().c_str());
 
   int Received = 0;
   sigwait(&Signals, &Received);
