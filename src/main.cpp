@@ -1,23 +1,29 @@
-// Program entry of the Kelvo restore client.
+// Program entry of the Kelvo restore client: sign-in, then the restore queue window until it closes.
 #include <QApplication>
-#include <QMessageBox>
 #include <clocale>
 #include <exception>
+#include <memory>
 
 #include "core/uAppConfig.h"
+#include "windows/Dialogs.h"
+#include "windows/StartupSequence.h"
+#include "windows/frmRestoreLogin.h"
 #include "windows/frmRestoreMain.h"
 
 int main(int argc, char* argv[]) {
   std::setlocale(LC_ALL, "");
   QApplication App(argc, argv);
   QApplication::setApplicationDisplayName("Kelvo Geri Yukleme");
+  auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {
     kelvo::TAppConfig::Instance();
-    kelvo::TRestoreMainForm MainForm;
-    MainForm.show();
-    return QApplication::exec();
+    if (!kelvo::PrepareSignIn([&] { return kelvo::TRestoreLoginForm::Execute(Dialogs); })) return 0;
   } catch (const std::exception& E) {
-    QMessageBox::critical(nullptr, "Kelvo Geri Yukleme", QString::fromUtf8(E.what()));
+    // A saved sign-in that cannot be read, or a configuration that cannot be prepared.
+    Dialogs->ShowException(nullptr, E.what());
     return 1;
   }
+  kelvo::TRestoreMainForm MainForm(nullptr, Dialogs);
+  MainForm.show();
+  return QApplication::exec();
 }

@@ -1,0 +1,57 @@
+#pragma once
+// The sign-in window: login and password, then, for accounts that require it, the six-digit code of
+// the authenticator app. A completed sign-in is remembered on this computer.
+#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "windows/Dialogs.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kelvo {
+
+class TRestoreLoginForm : public QDialog {
+ public:
+  // Shows the window modally; true exactly when it closed with a completed sign-in.
+  static bool Execute(std::shared_ptr<IDialogs> Dialogs = nullptr);
+
+  explicit TRestoreLoginForm(QWidget* Owner = nullptr, std::shared_ptr<IDialogs> Dialogs = nullptr);
+
+  bool TotpRequired() const { return FTotpRequired; }
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void BuildLayout();
+  void SetStatus(const std::string& Text, bool IsError);
+  void ShowTotpStep();
+  void LoginButtonClick();
+
+  std::shared_ptr<IDialogs> FDialogs;
+
+ public:
+  // Controls (tests read and click them).
+  QFrame* FHeaderPanel = nullptr;
+  QLabel* FTitleLabel = nullptr;
+  QLabel* FSubtitleLabel = nullptr;
+  QLabel* FUserLabel = nullptr;
+  QLineEdit* FUserEdit = nullptr;
+  QLabel* FPassLabel = nullptr;
+  QLineEdit* FPassEdit = nullptr;
+  QFrame* FTotpPanel = nullptr;
+  QLabel* FTotpLabel = nullptr;
+  QLineEdit* FTotpEdit = nullptr;
+  QLabel* FStatusLabel = nullptr;
+  QPushButton* FLoginButton = nullptr;
+  QPushButton* FCancelButton = nullptr;
+
+ private:
+  bool FTotpRequired = false;
+};
+
+}  // namespace kelvo
