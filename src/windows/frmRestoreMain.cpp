@@ -21,6 +21,8 @@
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
 #include "windows/FormStyle.h"
+#include "windows/frmRestoreDrivePicker.h"
+#include "windows/frmRestoreFolder.h"
 
 namespace kelvo {
 
@@ -54,6 +56,16 @@ QPushButton* Button(QWidget* Parent, const char* Text, int Left, int Top, int Wi
   auto* B = new QPushButton(QString::fromUtf8(Text), Parent);
   B->setGeometry(Left, Top, Width, Height);
   return B;
+}
+
+// "Buluttan Indir...": the downloaded files join the queue with their cached restore information.
+void OpenDrivePicker(TRestoreMainForm& Form, const std::shared_ptr<IDialogs>& Dialogs) {
+  auto Picker = std::make_unique<TRestoreDrivePickerForm>(&Form, Dialogs);
+  if (Picker->exec() != mrOk) return;
+  for (const std::string& Path : Picker->FDownloadedFiles) Form.AddFile(Path);
+  Form.RefreshList();
+  Form.SetStatus(
+      Fmt("%d dosya buluttan indirildi ve listeye eklendi.", static_cast<int>(Picker->FDownloadedFiles.size())));
 }
 
 }  // namespace
@@ -178,6 +190,10 @@ void TRestoreMainForm::BuildLayout() {
   Wire(FRemoveButton, &TRestoreMainForm::RemoveButtonClick);
   Wire(FStartButton, &TRestoreMainForm::StartButtonClick);
   Wire(FStopButton, &TRestoreMainForm::StopButtonClick);
+  connect(FCloudButton, &QPushButton::clicked, this,
+          [this] { RunHandler(*FDialogs, this, [&] { OpenDrivePicker(*this, FDialogs); }); });
+  connect(FFolderRestoreButton, &QPushButton::clicked, this,
+          [this] { RunHandler(*FDialogs, this, [&] { TRestoreFolderForm(this, FDialogs).exec(); }); });
   connect(FListView, &QTreeWidget::itemDoubleClicked, this,
           [this] { RunHandler(*FDialogs, this, [&] { ListDoubleClick(); }); });
   connect(FListView, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });

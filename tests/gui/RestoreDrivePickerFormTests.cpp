@@ -1,0 +1,189 @@
+// The cloud backup download window offscreen, against cloudsim serving the account's Drive folder,
+// its plan list, restore information and backup files.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "../catalogue/CloudCatalogueFixture.h"
+#include "GuiTestSupport.h"
+#include "core/FileIO.h"
+#include "core/TextFormat.h"
+#include "windows/frmRestoreDrivePicker.h"
+#include "windows/frmRestoreMain.h"
+
+using namespace kelvo;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const PlanList =
+    R"([{"ID":"p1","Name":"Gece","BackupType":"sql","DatabaseName":"MUHASEBE","DriveSubFolder":"Muhasebe"},)"
+    R"({"ID":"p2","Name":"Belgeler","BackupType":"folder","SourceFolder":"C:\\Belgeler"}])";
+
+std::string Two(int V) { return (V < 10 ? "0" : "") + std::to_string(V); }
+
+class DrivePickerTest : public test::CloudCatalogueFixture {
+ protected:
+  std::shared_ptr<test::ScriptedDialogs> Dialogs = std::make_shared<test::ScriptedDialogs>();
+  std::string PlanFolder;
+  std::string Out = Root / "indirilen";
+
+  // The catalogue in restoremeta and a plan folder with Count backups, newest first by number.
+  void SeedCloud(int Count, int Size = 1000) {
+    std::string Meta = Sim.DriveFileId("Acme Ltd/restoremeta");  // a failed fetch has created it
+    if (Meta.empty()) Meta = Sim.AddDriveFolder(AccountFolderId, "restoremeta");
+    Sim.AddDriveFile(Meta, "plans.json", PlanList);
+    Sim.AddDriveFile(Meta, "MUHASEBE_restoreinfo.json",
+                     R"({"DatabaseName":"MUHASEBE","BackupFileName":"C:\\Y\\MUHASEBE_FULL_1.bak"})");
+    PlanFolder = Sim.AddDriveFolder(AccountFolderId, "Muhasebe");
+    for (int I = 1; I <= Count; ++I)
+      Sim.AddDriveFile(PlanFolder, "MUHASEBE_FULL_" + std::to_string(I) + ".bak", std::string(Size, 'a' + I),
+                       At(100 - I));
+  }
+  void FetchCatalogue(TRestoreDrivePickerForm& F) {
+    F.FSyncButton->click();
+    ASSERT_EQ(F.FPlanCombo->count(), 1) << F.FStatusLabel->text().toStdString();
+  }
+  static std::string Status(TRestoreDrivePickerForm& F) { return F.FStatusLabel->text().toStdString(); }
+};
+
+TEST_F(DrivePickerTest, OpensWithACatalogueFetchAndOffersOnlyDatabasePlans) {
+  TRestoreDrivePickerForm F(nullptr, Dialogs);
+  // Nothing cached and nothing in the cloud: fetched at once, reported in the status line only.
+  EXPECT_EQ(Status(F),
+            "Bulutta restoremeta klasorunde bilgi dosyasi bulunamadi. Bilgiler ilk yedek alindiginda otomatik olusur.");
+  EXPECT_TRUE(Dialogs->Shown.empty());
+  EXPECT_EQ(F.windowTitle(), "Buluttan Yedek Indir");
+  EXPECT_FALSE(F.FListButton->isEnabled());
+  EXPECT_FALSE(F.FDownloadAllButton->isEnabled());
+  // The sync button's failure also shows a dialog.
+  F.FSyncButton->click();
+  ASSERT_EQ(Dialogs->OfKind("warning").size(), 1u);
+
+  SeedCloud(2);
+  F.FSyncButton->click();
+  ASSERT_EQ(F.FPlanCombo->count(), 1);
+  EXPECT_EQ(F.FPlanCombo->itemText(0).toStdString(), "Gece  [SQL - MUHASEBE]");
+  EXPECT_EQ(Status(F), "Plan listesi ve 1 yedek bilgi dosyasi buluttan alindi.");
+  F.FListButton->click();
+  ASSERT_EQ(F.FListView->topLevelItemCount(), 2);
+  EXPECT_EQ(Status(F), "2 yedek dosyasi bulundu.");
+  auto* Row = F.FListView->topLevelItem(0);
+  EXPECT_EQ(Row->text(0), "MUHASEBE_FULL_1.bak");
+  EXPECT_EQ(Row->text(1), "1000 B");
+  EXPECT_EQ(Row->text(3), "BAK");
+  EXPECT_EQ(Row->text(2).size(), 16);
+  EXPECT_FALSE(F.FDownloadButton->isEnabled());
+  Row->setSelected(true);
+  EXPECT_TRUE(F.FDownloadButton->isEnabled());
+  F.show();
+  test::SaveScreenshot(&F, "RestoreDrivePicker");
+
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1023), "1023 B");
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1024), "1,0 KB");
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1572864), "1,5 MB");
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1073741824), "1,0 GB");
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatModifiedTime(0), "-");
+  // Two Drive files of one name within a second never overwrite each other's copy.
+  const std::string First = TimeStampedTarget(Out, "a.bak");
+  test::WriteBytes(First, "1");
+  EXPECT_EQ(TimeStampedTarget(Out, "a.bak"), First.substr(0, First.size() - 4) + "_2.bak");
+  EXPECT_EQ(TRestoreDrivePickerForm::FormatModifiedTime(EncodeDateTime(2024, 1, 5, 14, 30, 12)), "05.01.2024 14:30");
+}
+
+TEST_F(DrivePickerTest, DownloadAllFromTheQueueWindowQueuesFilesWithTheirDatabaseNames) {
+  SeedCloud(3);
+  TRestoreMainForm Main(nullptr, Dialogs);
+  Dialogs->FolderAnswers.push_back({true, Out});
+  bool Driven = false;
+  QTimer::singleShot(0, [&] {
+    auto* F = dynamic_cast<TRestoreDrivePickerForm*>(QApplication::activeModalWidget());
+    if (!F) return;
+    Driven = true;
+    F->FListButton->click();
+    F->FDownloadAllButton->click();  // closes the window with OK
+  });
+  Main.FCloudButton->click();
+  ASSERT_TRUE(Driven);
+  ASSERT_EQ(Main.Items().size(), 3u);
+  for (int I = 0; I < 3; ++I) {
+    EXPECT_EQ(Main.Items()[I].FilePath, Out + "/MUHASEBE_FULL_" + std::to_string(I + 1) + ".bak");
+    EXPECT_TRUE(fs::exists(Main.Items()[I].FilePath));
+  }
+  EXPECT_EQ(Main.Items()[0].DatabaseName, "MUHASEBE");
+  EXPECT_EQ(Main.FStatusLabel->text().toStdString(), "3 dosya buluttan indirildi ve listeye eklendi.");
+  EXPECT_EQ(Dialogs->OfKind("folder").at(0).Text, "Yedeklerin indirilecegi klasoru secin");
+}
+
+TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveKeepsTheWindowOpenAndHandsOverTwo) {
+  SeedCloud(5, 60000);
+  test::WriteBytes(Out + "/MUHASEBE_FULL_1.bak", "old");
+  TRestoreDrivePickerForm F(nullptr, Dialogs);
+  FetchCatalogue(F);
+  F.FListButton->click();
+  ASSERT_EQ(F.FFiles.size(), 5u);
+  cloudsim::TFault Slow;
+  Slow.Kind = cloudsim::TFaultKind::Throttle;
+  Slow.PathPrefix = std::string(cloudsim::DriveFilesPath) + "/";
+  Slow.BytesPerSecond = 150000;
+  Sim.AddFault(Slow);
+  Dialogs->FolderAnswers.push_back({true, Out});
+  F.show();
+  QTimer Poll;
+  int MaxProgress = 0;
+  QObject::connect(&Poll, &QTimer::timeout, [&] {
+    MaxProgress = std::max(MaxProgress, F.FProgressBar->value());
+    if (F.FStatusLabel->text().contains("(2/5)") && !F.FCancelRequested) F.FCancelButton->click();
+  });
+  Poll.start(10);
+  F.FDownloadAllButton->click();
+  Poll.stop();
+  EXPECT_EQ(Status(F), "Iptal edildi. 2 dosya indirildi.");
+  EXPECT_TRUE(F.isVisible());
+  EXPECT_GT(MaxProgress, 0);
+  ASSERT_EQ(F.FDownloadedFiles.size(), 2u);
+  // The existing file is untouched; the download went beside it with a time stamp.
+  EXPECT_EQ(test::ReadBytes(Out + "/MUHASEBE_FULL_1.bak"), "old");
+  const TDateTimeParts T = DecodeDateTime(Now());
+  EXPECT_EQ(F.FDownloadedFiles[0], Out + Fmt("/MUHASEBE_FULL_1_%d%s%s_%s%s%s.bak", T.Year, Two(T.Month), Two(T.Day),
+                                             Two(T.Hour), Two(T.Minute), Two(T.Second)));
+  EXPECT_EQ(fs::file_size(F.FDownloadedFiles[0]), 60000u);
+  EXPECT_FALSE(fs::exists(Out + "/MUHASEBE_FULL_3.bak"));
+  EXPECT_TRUE(F.FCloseButton->isEnabled());
+  F.FCloseButton->click();
+  EXPECT_EQ(F.result(), mrOk);
+}
+
+TEST_F(DrivePickerTest, FailedAndUnsafeNamesAreCountedAndNothingLandsOutside) {
+  SeedCloud(2);
+  Sim.AddDriveFile(PlanFolder, "MUHASEBE_..\\..\\kacak.bak", "x", At(1));
+  const std::string LostId = Sim.AddDriveFile(PlanFolder, "MUHASEBE_kayip.bak", "x", At(0));
+  cloudsim::TFault Missing;
+  Missing.PathPrefix = std::string(cloudsim::DriveFilesPath) + "/" + LostId;
+  Missing.Status = 404;
+  Missing.Method = "GET";
+  Sim.AddFault(Missing);
+  TRestoreDrivePickerForm F(nullptr, Dialogs);
+  FetchCatalogue(F);
+  F.FListButton->click();
+  ASSERT_EQ(F.FFiles.size(), 4u);
+  Dialogs->FolderAnswers.push_back({true, Out});
+  F.show();
+  F.FDownloadAllButton->click();
+  EXPECT_EQ(Status(F), "2 dosya indirildi, 2 hata. Klasor: " + Out);
+  EXPECT_TRUE(F.isVisible());
+  EXPECT_EQ(F.FDownloadedFiles.size(), 2u);
+  EXPECT_FALSE(fs::exists(Root / "kacak.bak"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Out), fs::directory_iterator()), 2);
+  // Closing through the title bar hands nothing over.
+  F.close();
+  EXPECT_EQ(F.result(), mrCancel);
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The folder restore window offscreen, against cloudsim serving a folder plan's tree.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "../catalogue/CloudCatalogueFixture.h"
+#include "GuiTestSupport.h"
+#include "catalogue/uBackupPlans.h"
+#include "core/FileIO.h"
+#include "windows/frmRestoreDrivePicker.h"
+#include "windows/frmRestoreFolder.h"
+#include "windows/frmRestoreMain.h"
+
+using namespace kelvo;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FolderRestoreTest : public test::CloudCatalogueFixture {
+ protected:
+  std::shared_ptr<test::ScriptedDialogs> Dialogs = std::make_shared<test::ScriptedDialogs>();
+  std::string Target = Root / "hedef";
+  std::string PlanFolder;
+
+  // A cached folder plan whose source folder is Target, and its Drive tree.
+  void SeedPlan(int Extra = 0, int Size = 10) {
+    SaveCloudPlanList(ConfigDir(), R"([{"ID":"s1","Name":"Gece","BackupType":"sql","DatabaseName":"X"},)"
+                                   R"({"ID":"f1","Name":"Belgeler","BackupType":"folder","DriveSubFolder":"Belge",)"
+                                   R"("SourceFolder":")" +
+                                       Target + R"("}])");
+    PlanFolder = Sim.AddDriveFolder(AccountFolderId, "Belge");
+    const std::string Y2024 = Sim.AddDriveFolder(Sim.AddDriveFolder(PlanFolder, "Belgeler"), "2024");
+    Sim.AddDriveFile(Y2024, "a.xlsx", "yeni-a", At(3));
+    Sim.AddDriveFile(PlanFolder, "not.txt", "yeni-not", At(2));
+    Sim.AddDriveFile(PlanFolder, "x_restoreinfo.json", "{}", At(9));
+    for (int I = 0; I < Extra; ++I)
+      Sim.AddDriveFile(PlanFolder, "dosya" + std::to_string(I) + ".bin", std::string(Size, 'd'), At(1));
+  }
+  static std::string Status(TRestoreFolderForm& F) { return F.FStatusLabel->text().toStdString(); }
+};
+
+TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
+  SeedPlan();
+  Sim.AddDriveFile(PlanFolder, "..", "kotu", At(0));
+  TRestoreFolderForm F(nullptr, Dialogs);
+  ASSERT_EQ(F.FPlanCombo->count(), 1);
+  EXPECT_EQ(F.FPlanCombo->itemText(0).toStdString(), "Belgeler  [" + Target + "]");
+  EXPECT_EQ(F.FTargetEdit->text().toStdString(), Target);
+  EXPECT_TRUE(F.FOverwriteCheck->isChecked());
+  EXPECT_FALSE(F.FRestoreButton->isEnabled());
+  F.FListButton->click();
+  EXPECT_EQ(Status(F), "3 dosya bulundu.");
+  ASSERT_EQ(F.FListView->topLevelItemCount(), 3);
+  EXPECT_EQ(F.FListView->topLevelItem(0)->text(0), "Belgeler\\2024\\a.xlsx");
+  F.show();
+  test::SaveScreenshot(&F, "RestoreFolder");
+
+  test::WriteBytes(Target + "/not.txt", "eski");
+  F.FRestoreButton->click();
+  EXPECT_EQ(Dialogs->OfKind("confirm").at(0).Text,
+            "3 dosya \"" + Target + "\" klasorune geri yuklenecek.\r\nDevam edilsin mi?");
+  EXPECT_EQ(Status(F), "Tamamlandi: 2 dosya geri yuklendi, 0 atlandi, 1 hata.");
+  EXPECT_EQ(test::ReadBytes(Target + "/Belgeler/2024/a.xlsx"), "yeni-a");
+  EXPECT_EQ(test::ReadBytes(Target + "/not.txt"), "yeni-not");
+  EXPECT_EQ(Dialogs->OfKind("warning").at(0).Text, "1 dosya geri yuklenemedi. Ayrintilar log dosyasinda.");
+  EXPECT_FALSE(fs::exists(Root / "kotu"));
+
+  // Overwrite off: existing files are skipped and kept.
+  test::WriteBytes(Target + "/not.txt", "eski");
+  F.FOverwriteCheck->setChecked(false);
+  F.FRestoreButton->click();
+  EXPECT_EQ(Status(F), "Tamamlandi: 0 dosya geri yuklendi, 2 atlandi, 1 hata.");
+  EXPECT_EQ(test::ReadBytes(Target + "/not.txt"), "eski");
+
+  // A blank target stops before anything is asked.
+  const size_t Shown = Dialogs->Shown.size();
+  F.FTargetEdit->setText("  ");
+  F.FRestoreButton->click();
+  ASSERT_EQ(Dialogs->Shown.size(), Shown + 1);
+  EXPECT_EQ(Dialogs->Shown.back().Kind, "warning");
+  EXPECT_EQ(Dialogs->Shown.back().Text, "Hedef klasor secilmedi.");
+}
+
+TEST_F(FolderRestoreTest, ClosingDuringARunStopsAfterTheCurrentFile) {
+  SeedPlan(3, 60000);
+  TRestoreFolderForm F(nullptr, Dialogs);
+  F.FListButton->click();
+  ASSERT_EQ(F.FFiles.size(), 5u);
+  cloudsim::TFault Slow;
+  Slow.Kind = cloudsim::TFaultKind::Throttle;
+  Slow.PathPrefix = std::string(cloudsim::DriveFilesPath) + "/";
+  Slow.BytesPerSecond = 150000;
+  Sim.AddFault(Slow);
+  F.show();
+  bool Closed = false;
+  QTimer Poll;
+  QObject::connect(&Poll, &QTimer::timeout, [&] {
+    if (!Closed && F.FStatusLabel->text().contains("(1/5)")) {
+      Closed = true;
+      F.close();
+    }
+  });
+  Poll.start(0);  // checks at every pass of the event loop the window runs between files
+  F.FRestoreButton->click();
+  Poll.stop();
+  EXPECT_TRUE(Closed);
+  EXPECT_TRUE(F.isVisible());
+  EXPECT_EQ(Status(F), "Durduruldu: 1 dosya geri yuklendi, 0 atlandi, 0 hata.");
+  EXPECT_TRUE(Dialogs->OfKind("information").empty());
+  EXPECT_EQ(F.FProgressBar->value(), 1);
+  F.FCloseButton->click();
+  EXPECT_FALSE(F.isVisible());
+}
+
+TEST_F(FolderRestoreTest, QueueWindowOpensItAndItFetchesTheCatalogueWhenNoPlanIsKnown) {
+  const std::string Meta = Sim.AddDriveFolder(AccountFolderId, "restoremeta");
+  Sim.AddDriveFile(Meta, "plans.json", R"([{"ID":"f1","Name":"Belgeler","BackupType":"folder","SourceFolder":"/x"}])");
+  TRestoreMainForm Main(nullptr, Dialogs);
+  std::string Seen;
+  QTimer::singleShot(0, [&] {
+    auto* F = dynamic_cast<TRestoreFolderForm*>(QApplication::activeModalWidget());
+    if (!F) return;
+    Seen = F->FStatusLabel->text().toStdString() + "|" + F->FTargetEdit->text().toStdString();
+    F->FCloseButton->click();
+  });
+  Main.FFolderRestoreButton->click();
+  EXPECT_EQ(Seen, "Plan listesi ve 0 yedek bilgi dosyasi buluttan alindi.|/x");
+}
+
+}  // namespace
