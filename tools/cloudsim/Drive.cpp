@@ -403,8 +403,6 @@ struct TFacts {
   std::string Md5;
 };
 
-std::mutex GMd5Mutex;
-
 TFacts FactsOf(TCloudSim::TState& S, const std::string& Id, bool WantMd5) {
   TFacts F;
   std::string Path;
