@@ -9,13 +9,13 @@ std::string FormatTemplate(std::string_view Template, const std::vector<std::str
   for (size_t I = 0; I < Template.size(); ++I) {
     const char C = Template[I];
     if (C == '%' && I + 1 < Template.size()) {
-      const char Spec = Template[I + 1];
-      if (Spec == '%') {
+      const char Kind = Template[I + 1];
+      if (Kind == '%') {
         Out += '%';
         ++I;
         continue;
       }
-      if (Spec == 's' || Spec == 'd') {
+      if (Kind == 's' || Kind == 'd') {
         if (Next < Values.size()) Out += Values[Next++];
         ++I;
         continue;
