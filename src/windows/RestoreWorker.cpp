@@ -40,11 +40,11 @@ void TRestoreWorker::Execute() {
     const size_t N = Items.size();
     for (size_t I = 0; I < N; ++I) {
       const int Index = static_cast<int>(I);
+      const TRestoreItem Item = FForm->ItemSnapshot(I);
       if (FForm->StopRequested()) {
-        if (Items[I].Status == risPending) QueueItemUpdate(Index, risCancelled, "Kullanici durdurdu.");
+        if (Item.Status == risPending) QueueItemUpdate(Index, risCancelled, "Kullanici durdurdu.");
         continue;
       }
-      const TRestoreItem Item = Items[I];
       if (Item.Status != risPending) continue;
       QueueItemUpdate(Index, risRunning, "Geri yukleniyor...");
 

@@ -435,11 +435,19 @@ void TRestoreMainForm::StopButtonClick() {
   SetStatus("Durduruluyor... Devam eden islem bittiginde kalanlar iptal edilecek.");
 }
 
+TRestoreItem TRestoreMainForm::ItemSnapshot(size_t Index) const {
+  std::lock_guard<std::mutex> Guard(FItemLock);
+  return FItems[Index];
+}
+
 void TRestoreMainForm::UpdateItemStatus(int ItemIndex, TRestoreItemStatus Status, const std::string& Text) {
   if (ItemIndex < 0 || static_cast<size_t>(ItemIndex) >= FItems.size()) return;
   TRestoreItem& Item = FItems[static_cast<size_t>(ItemIndex)];
-  Item.Status = Status;
-  Item.Message = Text;
+  {
+    std::lock_guard<std::mutex> Guard(FItemLock);
+    Item.Status = Status;
+    Item.Message = Text;
+  }
   if (QTreeWidgetItem* Row = FListView->topLevelItem(ItemIndex)) {
     Row->setText(3, Q(StatusText(Status)));
     Row->setText(4, Q(Text));

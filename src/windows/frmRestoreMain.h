@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +79,9 @@ class TRestoreMainForm : public QWidget {
 
   // Read-only views for the worker and for tests.
   const std::vector<TRestoreItem>& Items() const { return FItems; }
+  // A copy of item Index, taken under the lock that UpdateItemStatus also holds, so the worker's
+  // read and the window's later change of the same item are ordered for every observer.
+  TRestoreItem ItemSnapshot(size_t Index) const;
   bool StopRequested() const { return FStopRequested.load(); }
   bool Running() const { return FRunning; }
   IDialogs& Dialogs() { return *FDialogs; }
@@ -111,6 +115,7 @@ class TRestoreMainForm : public QWidget {
   std::vector<TRestoreItem> FItems;
   std::unique_ptr<TRestoreWorker> FWorker;
   std::atomic<bool> FStopRequested{false};
+  mutable std::mutex FItemLock;
   bool FRunning = false;
 
  public:
