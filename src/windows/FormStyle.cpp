@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 
 namespace kelvo {
@@ -68,6 +69,15 @@ QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QF
   Label->adjustSize();
   return Label;
 }
+
+QPushButton* MakeButton(QWidget* Parent, const char* Text, int Left, int Top, int Width, int Height) {
+  auto* Button = new QPushButton(QString::fromUtf8(Text), Parent);
+  Button->setGeometry(Left, Top, Width, Height);
+  return Button;
+}
+
+TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+TWaitCursor::~TWaitCursor() { QApplication::restoreOverrideCursor(); }
 
 void SetTextColour(QWidget* Widget, const QColor& Colour) {
   QPalette P = Widget->palette();

@@ -7,6 +7,7 @@
 class QAbstractItemView;
 class QFrame;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace kelvo {
@@ -22,8 +23,17 @@ void CentreOnScreen(QWidget* Form);
 // A borderless panel; an invalid colour keeps the parent's background.
 QFrame* MakePanel(QWidget* Parent, const QColor& Background);
 QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QFont& Font, const QColor& Colour);
+QPushButton* MakeButton(QWidget* Parent, const char* Text, int Left, int Top, int Width, int Height);
 void SetTextColour(QWidget* Widget, const QColor& Colour);
 // The selected rows stay highlighted while another control has the focus.
 void KeepSelectionVisible(QAbstractItemView* View);
+
+// Hourglass for the length of a scope.
+struct TWaitCursor {
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 
 }  // namespace kelvo

@@ -52,12 +52,6 @@ QLineEdit* Edit(QWidget* Parent, int Left, int Top, int Width, int Height) {
   return E;
 }
 
-QPushButton* Button(QWidget* Parent, const char* Text, int Left, int Top, int Width, int Height) {
-  auto* B = new QPushButton(QString::fromUtf8(Text), Parent);
-  B->setGeometry(Left, Top, Width, Height);
-  return B;
-}
-
 // "Buluttan Indir...": the downloaded files join the queue with their cached restore information.
 void OpenDrivePicker(TRestoreMainForm& Form, const std::shared_ptr<IDialogs>& Dialogs) {
   auto Picker = std::make_unique<TRestoreDrivePickerForm>(&Form, Dialogs);
@@ -120,7 +114,7 @@ void TRestoreMainForm::BuildLayout() {
   FUserEdit = Edit(FConnGroup, 378, 48, 170, 24);
   FPasswordEdit = Edit(FConnGroup, 564, 48, 170, 24);
   FPasswordEdit->setEchoMode(QLineEdit::Password);
-  FTestButton = Button(FConnGroup, "Baglanmayi Dene", 752, 46, 150, 28);
+  FTestButton = MakeButton(FConnGroup, "Baglanmayi Dene", 752, 46, 150, 28);
   FConnStatusLabel = new QLabel("Baglanti bilgileri yedekleme ayarlarindan otomatik dolduruldu.", FConnGroup);
   FConnStatusLabel->setGeometry(16, 84, 900, 20);
   SetTextColour(FConnStatusLabel, GreyTextColour());
@@ -147,10 +141,10 @@ void TRestoreMainForm::BuildLayout() {
   Middle->addWidget(FListView, 1);
   FSidePanel = MakePanel(this, QColor());
   FSidePanel->setFixedWidth(190);
-  FAddButton = Button(FSidePanel, "Ekle...", 16, 16, 158, 34);
-  FRemoveButton = Button(FSidePanel, "Cikart", 16, 58, 158, 34);
-  FCloudButton = Button(FSidePanel, "Buluttan Indir...", 16, 112, 158, 34);
-  FFolderRestoreButton = Button(FSidePanel, "Klasor Yedegi...", 16, 166, 158, 34);
+  FAddButton = MakeButton(FSidePanel, "Ekle...", 16, 16, 158, 34);
+  FRemoveButton = MakeButton(FSidePanel, "Cikart", 16, 58, 158, 34);
+  FCloudButton = MakeButton(FSidePanel, "Buluttan Indir...", 16, 112, 158, 34);
+  FFolderRestoreButton = MakeButton(FSidePanel, "Klasor Yedegi...", 16, 166, 158, 34);
   Middle->addWidget(FSidePanel);
   Root->addLayout(Middle, 1);
 

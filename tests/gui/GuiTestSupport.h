@@ -2,9 +2,11 @@
 // Helpers for driving the real windows offscreen: scripted dialogs that record what was shown, a
 // wait that keeps the event loop running, and screenshots for review.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
@@ -87,6 +89,33 @@ inline bool WaitUntil(const std::function<bool()>& Condition,
   }
   return true;
 }
+
+// Runs Action once on the first modal window of type T that is shown while this object lives. A
+// window that opens and is never driven is rejected after Limit, so the test fails instead of
+// hanging in its exec().
+template <typename T>
+class WhenModal {
+ public:
+  explicit WhenModal(std::function<void(T&)> Action, std::chrono::milliseconds Limit = std::chrono::seconds(30)) {
+    Clock.start();
+    QObject::connect(&Poll, &QTimer::timeout, [this, Action = std::move(Action), Limit] {
+      if (Driven) return;
+      QWidget* Modal = QApplication::activeModalWidget();
+      if (auto* Window = dynamic_cast<T*>(Modal)) {
+        Driven = true;
+        Action(*Window);
+      } else if (auto* Dialog = qobject_cast<QDialog*>(Modal); Dialog && Clock.elapsed() > Limit.count()) {
+        Dialog->reject();
+      }
+    });
+    Poll.start(5);
+  }
+  bool Driven = false;
+
+ private:
+  QTimer Poll;
+  QElapsedTimer Clock;
+};
 
 // Saves the window as <KELVO_SCREENSHOTS>/<Name>.png when that variable names a folder.
 inline void SaveScreenshot(QWidget* Window, const std::string& Name) {

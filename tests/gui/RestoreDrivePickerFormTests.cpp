@@ -101,16 +101,12 @@ TEST_F(DrivePickerTest, DownloadAllFromTheQueueWindowQueuesFilesWithTheirDatabas
   SeedCloud(3);
   TRestoreMainForm Main(nullptr, Dialogs);
   Dialogs->FolderAnswers.push_back({true, Out});
-  bool Driven = false;
-  QTimer::singleShot(0, [&] {
-    auto* F = dynamic_cast<TRestoreDrivePickerForm*>(QApplication::activeModalWidget());
-    if (!F) return;
-    Driven = true;
-    F->FListButton->click();
-    F->FDownloadAllButton->click();  // closes the window with OK
+  test::WhenModal<TRestoreDrivePickerForm> Drive([](TRestoreDrivePickerForm& F) {
+    F.FListButton->click();
+    F.FDownloadAllButton->click();  // closes the window with OK
   });
   Main.FCloudButton->click();
-  ASSERT_TRUE(Driven);
+  ASSERT_TRUE(Drive.Driven);
   ASSERT_EQ(Main.Items().size(), 3u);
   for (int I = 0; I < 3; ++I) {
     EXPECT_EQ(Main.Items()[I].FilePath, Out + "/MUHASEBE_FULL_" + std::to_string(I + 1) + ".bak");

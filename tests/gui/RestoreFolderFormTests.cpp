@@ -87,6 +87,15 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   ASSERT_EQ(Dialogs->Shown.size(), Shown + 1);
   EXPECT_EQ(Dialogs->Shown.back().Kind, "warning");
   EXPECT_EQ(Dialogs->Shown.back().Text, "Hedef klasor secilmedi.");
+  // A plan's folder as the Windows computer named it is no folder here: typed in, it is refused
+  // before anything is created, and a plan offering it leaves the box empty.
+  F.FTargetEdit->setText("C:\\Belgeler");
+  F.FRestoreButton->click();
+  EXPECT_EQ(Dialogs->Shown.back().Text, "Hedef klasor tam bir yol olmali: C:\\Belgeler");
+  SaveCloudPlanList(ConfigDir(), R"([{"ID":"f2","Name":"Eski","BackupType":"folder","SourceFolder":"C:\\Belgeler"}])");
+  F.FillPlanCombo();
+  EXPECT_EQ(F.FTargetEdit->text().toStdString(), "");
+  EXPECT_FALSE(fs::exists("C:\\Belgeler"));
 }
 
 TEST_F(FolderRestoreTest, ClosingDuringARunStopsAfterTheCurrentFile) {
@@ -125,11 +134,9 @@ TEST_F(FolderRestoreTest, QueueWindowOpensItAndItFetchesTheCatalogueWhenNoPlanIs
   Sim.AddDriveFile(Meta, "plans.json", R"([{"ID":"f1","Name":"Belgeler","BackupType":"folder","SourceFolder":"/x"}])");
   TRestoreMainForm Main(nullptr, Dialogs);
   std::string Seen;
-  QTimer::singleShot(0, [&] {
-    auto* F = dynamic_cast<TRestoreFolderForm*>(QApplication::activeModalWidget());
-    if (!F) return;
-    Seen = F->FStatusLabel->text().toStdString() + "|" + F->FTargetEdit->text().toStdString();
-    F->FCloseButton->click();
+  test::WhenModal<TRestoreFolderForm> Drive([&](TRestoreFolderForm& F) {
+    Seen = F.FStatusLabel->text().toStdString() + "|" + F.FTargetEdit->text().toStdString();
+    F.FCloseButton->click();
   });
   Main.FFolderRestoreButton->click();
   EXPECT_EQ(Seen, "Plan listesi ve 0 yedek bilgi dosyasi buluttan alindi.|/x");

@@ -34,7 +34,8 @@ class SignInTest : public test::CloudFixture {
     Sim.SetDatabase(nlohmann::json::parse(std::string(R"({"Lisanslar":{
       "acme":{"LoginName":"acme","Email":"info@acme.test","Sifre":"acme-1","Musteri":"Acme Ltd"},
       "kodlu":{"LoginName":"kodlu","Sifre":"k-2","Musteri":"Kodlu AS","TwoFactorEnabled":true,
-               "TwoFactorSecret":")") + Secret + R"("}}})"));
+               "TwoFactorSecret":")") + Secret +
+                                          R"("}}})"));
   }
   void TearDown() override {
     SetSavedSignInSleepForTests(nullptr);
@@ -43,8 +44,8 @@ class SignInTest : public test::CloudFixture {
     CloudFixture::TearDown();
   }
   std::string CurrentCode() {
-    return GenerateTotpCode(Secret, std::chrono::duration_cast<std::chrono::seconds>(
-                                        ClockNow.load().time_since_epoch()).count());
+    return GenerateTotpCode(
+        Secret, std::chrono::duration_cast<std::chrono::seconds>(ClockNow.load().time_since_epoch()).count());
   }
   static QColor StatusColour(TRestoreLoginForm& F) { return F.FStatusLabel->palette().color(QPalette::WindowText); }
 };
@@ -164,12 +165,21 @@ TEST_F(SignInTest, EscapeCancelsAndAFailedSaveIsShownWithTheWindowKeptOpen) {
 
 TEST_F(SignInTest, StartUpAsksOnlyWhenNothingIsRemembered) {
   int Shown = 0;
-  EXPECT_FALSE(PrepareSignIn([&] { ++Shown; return false; })) << "cancel ends the program";
-  EXPECT_TRUE(PrepareSignIn([&] { ++Shown; return true; }));
+  EXPECT_FALSE(PrepareSignIn([&] {
+    ++Shown;
+    return false;
+  })) << "cancel ends the program";
+  EXPECT_TRUE(PrepareSignIn([&] {
+    ++Shown;
+    return true;
+  }));
   EXPECT_EQ(Shown, 2);
 
   SaveSavedSignIn({"acme", "acme-1", ""});
-  EXPECT_TRUE(PrepareSignIn([&] { ++Shown; return false; }));
+  EXPECT_TRUE(PrepareSignIn([&] {
+    ++Shown;
+    return false;
+  }));
   EXPECT_EQ(Shown, 2) << "a remembered sign-in never shows the window";
   ResetSavedSignInCacheForTests();
   TSavedSignIn Saved;
@@ -180,7 +190,10 @@ TEST_F(SignInTest, StartUpAsksOnlyWhenNothingIsRemembered) {
   Sim.Stop();
   ResetAccountCacheForTests();
   ResetServiceTokenCacheForTests();
-  EXPECT_TRUE(PrepareSignIn([&] { ++Shown; return false; }));
+  EXPECT_TRUE(PrepareSignIn([&] {
+    ++Shown;
+    return false;
+  }));
   EXPECT_EQ(Shown, 2);
 
   // A file that cannot be opened on this computer stops the start with its message.

@@ -1,0 +1,218 @@
+#include "windows/CloudTransferForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cmath>
+#include <exception>
+#include <thread>
+
+#include "catalogue/uCloudBackup.h"
+#include "core/TextFormat.h"
+#include "core/uAppConfig.h"
+#include "platform/Regional.h"
+#include "windows/FormStyle.h"
+
+namespace kelvo {
+
+namespace {
+
+// How often byte progress is carried over to the window while a download runs.
+constexpr int ProgressTickMs = 40;
+
+std::string OneDecimal(double Value) {
+  std::string Text = Fmt("%s", std::to_string(std::llround(Value * 10)));
+  if (Text.size() < 2) Text.insert(0, 1, '0');
+  return Text.substr(0, Text.size() - 1) + platform::GetRegionalSettings().DecimalSeparator + Text.back();
+}
+
+std::string Two(int V) { return (V < 10 ? "0" : "") + std::to_string(V); }
+
+}  // namespace
+
+TCloudTransferForm::TCloudTransferForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs)
+    : QDialog(Owner), FDialogs(Dialogs ? std::move(Dialogs) : std::make_shared<TQtDialogs>()) {}
+
+TCloudTransferForm::~TCloudTransferForm() = default;
+
+QVBoxLayout* TCloudTransferForm::SetUpWindow(const char* Title, int Width, int Height) {
+  setWindowTitle(QString::fromUtf8(Title));
+  setModal(true);
+  resize(Width, Height);
+  SetFormAppearance(this, QColor(248, 245, 243));
+  setFont(UiFont(13));
+  CentreOnScreen(this);
+  auto* Root = new QVBoxLayout(this);
+  Root->setContentsMargins(0, 0, 0, 0);
+  Root->setSpacing(0);
+  return Root;
+}
+
+void TCloudTransferForm::AddFileList(QVBoxLayout* Root, const QStringList& Headers, const std::vector<int>& Widths,
+                                     bool MultiSelect) {
+  FListView = new QTreeWidget(this);
+  FListView->setColumnCount(static_cast<int>(Headers.size()));
+  FListView->setHeaderLabels(Headers);
+  for (size_t C = 0; C < Widths.size(); ++C) FListView->setColumnWidth(static_cast<int>(C), Widths[C]);
+  FListView->setRootIsDecorated(false);
+  FListView->setItemsExpandable(false);
+  FListView->setUniformRowHeights(true);
+  FListView->setSelectionMode(MultiSelect ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+  FListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  KeepSelectionVisible(FListView);
+  auto* ListBox = new QVBoxLayout();
+  ListBox->setContentsMargins(16, 4, 16, 4);
+  ListBox->addWidget(FListView);
+  Root->addLayout(ListBox, 1);
+}
+
+void TCloudTransferForm::AddBottomPanel(QVBoxLayout* Root, const char* Status) {
+  FBottomPanel = MakePanel(this, Qt::white);
+  FBottomPanel->setFixedHeight(104);
+  FProgressBar = new QProgressBar(FBottomPanel);
+  FProgressBar->setTextVisible(false);
+  FStatusLabel = new QLabel(QString::fromUtf8(Status), FBottomPanel);
+  FCloseButton = MakeButton(FBottomPanel, "Kapat", 0, 58, 110, 34);
+  Root->addWidget(FBottomPanel);
+  PlaceBottomControls();
+}
+
+void TCloudTransferForm::OnClick(QPushButton* Button, std::function<void()> Handler) {
+  connect(Button, &QPushButton::clicked, this,
+          [this, Handler = std::move(Handler)] { RunHandler(*FDialogs, this, Handler); });
+}
+
+void TCloudTransferForm::PlaceBottomControls() {
+  const int W = width();
+  FProgressBar->setGeometry(20, 10, W - 60, 18);
+  FStatusLabel->setGeometry(20, 34, W - 60, 20);
+  FCloseButton->setGeometry(W - 150, 58, 110, 34);
+}
+
+void TCloudTransferForm::resizeEvent(QResizeEvent* Event) {
+  QDialog::resizeEvent(Event);
+  if (FBottomPanel) PlaceBottomControls();
+}
+
+void TCloudTransferForm::SetStatus(const std::string& Text) { FStatusLabel->setText(QString::fromStdString(Text)); }
+
+void TCloudTransferForm::SetStatusNow(const std::string& Text) {
+  SetStatus(Text);
+  FStatusLabel->repaint();
+}
+
+void TCloudTransferForm::LoadPlans(bool FolderPlans, const std::function<std::string(const TBackupPlan&)>& Caption) {
+  FPlans.clear();
+  for (const TBackupPlan& Plan : LoadAvailablePlans(TAppConfig::Instance().GetConfigDir()))
+    if (IsFolderPlan(Plan) == FolderPlans) FPlans.push_back(Plan);
+  const QSignalBlocker Quiet(FPlanCombo);
+  FPlanCombo->clear();
+  for (const TBackupPlan& Plan : FPlans) FPlanCombo->addItem(QString::fromStdString(Caption(Plan)));
+  if (!FPlans.empty()) FPlanCombo->setCurrentIndex(0);
+}
+
+int TCloudTransferForm::SelectedPlanIndex() const {
+  const int I = FPlanCombo->currentIndex();
+  return I >= 0 && I < static_cast<int>(FPlans.size()) ? I : -1;
+}
+
+std::string TCloudTransferForm::FormatFileSize(int64_t Size) {
+  if (Size >= 1073741824) return OneDecimal(static_cast<double>(Size) / 1073741824.0) + " GB";
+  if (Size >= 1048576) return OneDecimal(static_cast<double>(Size) / 1048576.0) + " MB";
+  if (Size < 1024) return std::to_string(Size) + " B";
+  return OneDecimal(static_cast<double>(Size) / 1024.0) + " KB";
+}
+
+std::string TCloudTransferForm::FormatModifiedTime(TDateTime Value) {
+  if (Value == 0) return "-";
+  std::string Separator = ":";
+  const std::string TimeFormat = platform::GetRegionalSettings().LongTimeFormat;
+  const size_t Hour = TimeFormat.find("%H");
+  if (Hour != std::string::npos && Hour + 2 < TimeFormat.size() && TimeFormat[Hour + 2] != '%')
+    Separator = TimeFormat.substr(Hour + 2, 1);
+  const TDateTimeParts T = DecodeDateTime(Value);
+  return Two(T.Day) + "." + Two(T.Month) + "." + std::to_string(T.Year) + " " + Two(T.Hour) + Separator + Two(T.Minute);
+}
+
+void TCloudTransferForm::DownloadProgress(int64_t, int64_t) {}
+
+void TCloudTransferForm::RunInBackground(TCloudBackupService& Service, const std::function<void()>& Work) {
+  FProgressSerial = 0;
+  Service.FOnDownloadProgress = [this](int64_t Sent, int64_t Total) {
+    FProgressSent = Sent;
+    FProgressTotal = Total;
+    ++FProgressSerial;
+  };
+  uint64_t Shown = 0;
+  auto Carry = [this, &Shown] {
+    const uint64_t Serial = FProgressSerial;
+    if (Serial == Shown) return;
+    Shown = Serial;
+    DownloadProgress(FProgressSent, FProgressTotal);
+  };
+
+  QEventLoop Loop;
+  QTimer Tick;
+  Tick.setInterval(ProgressTickMs);
+  connect(&Tick, &QTimer::timeout, &Loop, Carry);
+  std::exception_ptr Raised;
+  std::thread Worker([&] {
+    try {
+      Work();
+    } catch (...) {
+      Raised = std::current_exception();
+    }
+    // Queued: the loop below quits once it runs, even when the work was quicker than its start.
+    QMetaObject::invokeMethod(
+        &Loop, [&Loop] { Loop.quit(); }, Qt::QueuedConnection);
+  });
+  Tick.start();
+  Loop.exec();
+  Worker.join();
+  Tick.stop();
+  Service.FOnDownloadProgress = nullptr;
+  Carry();
+  if (Raised) std::rethrow_exception(Raised);
+}
+
+TCloudTransferForm::TBusyScope::TBusyScope(TCloudTransferForm& Form, std::function<void()> Refresh)
+    : FForm(Form), FRefresh(std::move(Refresh)) {
+  FForm.FBusy = true;
+  FForm.UpdateButtons();
+}
+
+TCloudTransferForm::TBusyScope::~TBusyScope() {
+  FForm.FBusy = false;
+  if (FRefresh)
+    FRefresh();
+  else
+    FForm.UpdateButtons();
+}
+
+void TCloudTransferForm::reject() {
+  if (FBusy) {
+    FCancelRequested = true;
+    return;
+  }
+  done(mrCancel);
+}
+
+void TCloudTransferForm::closeEvent(QCloseEvent* Event) {
+  if (FBusy) {
+    FCancelRequested = true;
+    Event->ignore();
+    return;
+  }
+  QDialog::closeEvent(Event);
+}
+
+}  // namespace kelvo
