@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cloudsim/CloudSim.h"
+#include "BenchSupport.h"
 #include "core/FileIO.h"
 #include "core/uAppConfig.h"
 #include "drive/uGoogleAuth.h"
@@ -26,8 +26,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr int64_t MiB = 1 << 20;
+using kelvo::bench::Clock;
+using kelvo::bench::Median;
+using kelvo::bench::MiB;
+using kelvo::bench::Since;
 
 struct TRun {
   bool Ok = false;
@@ -35,37 +37,6 @@ struct TRun {
   long PeakKiB = 0;
   int ProgressCalls = 0;
 };
-
-double Since(Clock::time_point Start) { return std::chrono::duration<double>(Clock::now() - Start).count(); }
-
-// The server's process: serves the seed until SIGTERM; its port goes through the pipe.
-pid_t StartServer(const std::string& Seed, int& Port) {
-  int Pipe[2];
-  if (::pipe(Pipe) != 0) return -1;
-  const pid_t Pid = ::fork();
-  if (Pid == 0) {
-    ::close(Pipe[0]);
-    sigset_t Signals;
-    sigemptyset(&Signals);
-    sigaddset(&Signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
-    kelvo::cloudsim::TSimOptions Options;
-    Options.SeedDir = Seed;
-    kelvo::cloudsim::TCloudSim Sim(Options);
-    Sim.Start();
-    const int P = Sim.Port();
-    if (::write(Pipe[1], &P, sizeof P) != sizeof P) ::_exit(1);
-    ::close(Pipe[1]);
-    int Received = 0;
-    sigwait(&Signals, &Received);
-    Sim.Stop();
-    ::_exit(0);
-  }
-  ::close(Pipe[1]);
-  if (::read(Pipe[0], &Port, sizeof Port) != sizeof Port) Port = 0;
-  ::close(Pipe[0]);
-  return Pid;
-}
 
 // Runs Work in a child process and collects its result and peak RSS.
 template <typename F>
@@ -122,11 +93,6 @@ TRun RunClient(const std::string& Token, const std::string& FileId, const std::s
   });
 }
 
-double Median(std::vector<double> V) {
-  std::sort(V.begin(), V.end());
-  return V.empty() ? 0 : V[V.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,14 +105,11 @@ int main(int argc, char** argv) {
   kelvo::WriteFileAtomic(Seed + "/oauth.json", R"({"refreshTokens":["1//bench"]})");
   const std::pair<std::string, int64_t> Files[] = {{"f128.bin", 128 * MiB}, {"f1024.bin", 1024 * MiB}};
   for (const auto& [Name, Size] : Files) {
-    // Sparse: made at once, read back as zeros without touching the disk.
-    const int Fd = ::open((Seed + "/drive/" + Name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (Fd < 0 || ::ftruncate(Fd, Size) != 0) return 1;
-    ::close(Fd);
+    if (!kelvo::bench::MakeSparseFile(Seed + "/drive/" + Name, Size)) return 1;
   }
 
   int Port = 0;
-  const pid_t Server = StartServer(Seed, Port);
+  const pid_t Server = kelvo::bench::StartServer(Seed, Port);
   if (Server <= 0 || Port <= 0) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
