@@ -182,4 +182,69 @@ TEST_F(DrivePickerTest, FailedAndUnsafeNamesAreCountedAndNothingLandsOutside) {
   EXPECT_EQ(F.result(), mrCancel);
 }
 
+TEST_F(DrivePickerTest, ThousandsOfEntriesDuplicateNamesAndFoldersNamedLikeBackups) {
+  SeedCloud(2000, 10);
+  const std::string Folder = Sim.AddDriveFolder(PlanFolder, "MUHASEBE_FULL_klasor.bak");
+  Sim.AddDriveFile(Folder, "MUHASEBE_FULL_ic.bak", "ic", At(300));
+  Sim.AddDriveFile(PlanFolder, "MUHASEBE_FULL_1.bak", "ikinci", At(200));
+  TRestoreDrivePickerForm F(nullptr, Dialogs);
+  FetchCatalogue(F);
+  F.FListButton->click();
+  ASSERT_EQ(F.FListView->topLevelItemCount(), 2001);
+  EXPECT_EQ(Status(F), "2001 yedek dosyasi bulundu.");
+  for (int R = 0; R < F.FListView->topLevelItemCount(); ++R)
+    ASSERT_FALSE(F.FListView->topLevelItem(R)->text(0).contains("klasor"));
+  // The two files of one name are the two newest; both are kept, neither overwrites the other.
+  ASSERT_EQ(F.FListView->topLevelItem(0)->text(0), "MUHASEBE_FULL_1.bak");
+  ASSERT_EQ(F.FListView->topLevelItem(1)->text(0), "MUHASEBE_FULL_1.bak");
+  F.FListView->topLevelItem(0)->setSelected(true);
+  F.FListView->topLevelItem(1)->setSelected(true);
+  Dialogs->FolderAnswers.push_back({true, Out});
+  F.FDownloadButton->click();
+  EXPECT_EQ(F.result(), mrOk);
+  ASSERT_EQ(F.FDownloadedFiles.size(), 2u);
+  EXPECT_EQ(test::ReadBytes(F.FDownloadedFiles[0]), "ikinci");
+  EXPECT_EQ(test::ReadBytes(F.FDownloadedFiles[1]), std::string(10, 'b'));
+}
+
+TEST_F(DrivePickerTest, ADriveFailingHalfwayLeavesNoPartialFileAndTheWindowUsable) {
+  SeedCloud(5, 300000);
+  auto FaultOn = [&](const std::string& Name, cloudsim::TFaultKind Kind, int Status = 500) {
+    cloudsim::TFault Fault;
+    Fault.Kind = Kind;
+    Fault.Status = Status;
+    Fault.Method = "GET";
+    Fault.PathPrefix = std::string(cloudsim::DriveFilesPath) + "/" + Sim.DriveFileId("Acme Ltd/Muhasebe/" + Name);
+    Sim.AddFault(Fault);
+  };
+  // The second file comes shorter than announced (it changed while being sent), the third breaks
+  // off, then the Drive answers only errors.
+  FaultOn("MUHASEBE_FULL_2.bak", cloudsim::TFaultKind::ShortBody);
+  FaultOn("MUHASEBE_FULL_3.bak", cloudsim::TFaultKind::CutMidBody);
+  FaultOn("MUHASEBE_FULL_4.bak", cloudsim::TFaultKind::CannedReply, 500);
+  FaultOn("MUHASEBE_FULL_5.bak", cloudsim::TFaultKind::CannedReply, 503);
+  TRestoreDrivePickerForm F(nullptr, Dialogs);
+  FetchCatalogue(F);
+  F.FListButton->click();
+  ASSERT_EQ(F.FFiles.size(), 5u);
+  Dialogs->FolderAnswers.push_back({true, Out});
+  F.show();
+  F.FDownloadAllButton->click();
+  EXPECT_EQ(Status(F), "1 dosya indirildi, 4 hata. Klasor: " + Out);
+  EXPECT_TRUE(F.isVisible());
+  std::vector<std::string> Left;
+  for (const auto& E : fs::directory_iterator(Out)) Left.push_back(E.path().filename().string());
+  EXPECT_EQ(Left, std::vector<std::string>{"MUHASEBE_FULL_1.bak"});
+  EXPECT_EQ(fs::file_size(Out + "/MUHASEBE_FULL_1.bak"), 300000u);
+  // Usable afterwards: once the Drive is well again the same window fetches everything.
+  EXPECT_TRUE(F.FDownloadAllButton->isEnabled());
+  EXPECT_TRUE(F.FCloseButton->isEnabled());
+  Sim.ClearFaults();
+  Dialogs->FolderAnswers.push_back({true, Out});
+  F.FDownloadAllButton->click();
+  EXPECT_EQ(F.result(), mrOk);
+  EXPECT_EQ(F.FDownloadedFiles.size(), 6u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Out), fs::directory_iterator()), 6);
+}
+
 }  // namespace

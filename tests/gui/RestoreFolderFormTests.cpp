@@ -1,5 +1,6 @@
 // The folder restore window offscreen, against cloudsim serving a folder plan's tree.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "../catalogue/CloudCatalogueFixture.h"
@@ -127,6 +130,52 @@ TEST_F(FolderRestoreTest, ClosingDuringARunStopsAfterTheCurrentFile) {
   EXPECT_EQ(F.FProgressBar->value(), 1);
   F.FCloseButton->click();
   EXPECT_FALSE(F.isVisible());
+}
+
+// Writes past Bytes fail in this process for the length of the scope, as on a full disk.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &FOld);
+    FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limit = FOld;
+    Limit.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &Limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldSignal);
+  }
+
+ private:
+  rlimit FOld{};
+  void (*FOldSignal)(int) = nullptr;
+};
+
+TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
+  SeedPlan();
+  Sim.AddDriveFile(PlanFolder, "buyuk.bin", std::string(300000, 'b'), At(20));
+  Sim.AddDriveFile(PlanFolder, "kutu", "bir dosya", At(19));
+  Sim.AddDriveFile(Sim.AddDriveFolder(PlanFolder, "kutu"), "ic.txt", "ic", At(18));
+  TRestoreFolderForm F(nullptr, Dialogs);
+  F.FListButton->click();
+  ASSERT_EQ(F.FFiles.size(), 5u);
+  {
+    TFileSizeLimit Full(100000);
+    F.FRestoreButton->click();
+  }
+  EXPECT_EQ(Status(F), "Tamamlandi: 3 dosya geri yuklendi, 0 atlandi, 2 hata.");
+  EXPECT_EQ(Dialogs->OfKind("warning").at(0).Text, "2 dosya geri yuklenemedi. Ayrintilar log dosyasinda.");
+  EXPECT_EQ(test::ReadBytes(Target + "/kutu"), "bir dosya");
+  EXPECT_EQ(test::ReadBytes(Target + "/Belgeler/2024/a.xlsx"), "yeni-a");
+  std::vector<std::string> Top;
+  for (const auto& E : fs::directory_iterator(Target)) Top.push_back(E.path().filename().string());
+  std::sort(Top.begin(), Top.end());
+  EXPECT_EQ(Top, (std::vector<std::string>{"Belgeler", "kutu", "not.txt"}));
+  // Room again: the same window restores the big file.
+  EXPECT_TRUE(F.FRestoreButton->isEnabled());
+  F.FRestoreButton->click();
+  EXPECT_EQ(fs::file_size(Target + "/buyuk.bin"), 300000u);
 }
 
 TEST_F(FolderRestoreTest, QueueWindowOpensItAndItFetchesTheCatalogueWhenNoPlanIsKnown) {
