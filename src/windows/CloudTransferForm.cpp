@@ -145,13 +145,14 @@ std::string TCloudTransferForm::FormatModifiedTime(TDateTime Value) {
 
 void TCloudTransferForm::DownloadProgress(int64_t, int64_t) {}
 
-void TCloudTransferForm::RunInBackground(TCloudBackupService& Service, const std::function<void()>& Work) {
+void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TCloudBackupService* Progress) {
   FProgressSerial = 0;
-  Service.FOnDownloadProgress = [this](int64_t Sent, int64_t Total) {
-    FProgressSent = Sent;
-    FProgressTotal = Total;
-    ++FProgressSerial;
-  };
+  if (Progress)
+    Progress->FOnDownloadProgress = [this](int64_t Sent, int64_t Total) {
+      FProgressSent = Sent;
+      FProgressTotal = Total;
+      ++FProgressSerial;
+    };
   uint64_t Shown = 0;
   auto Carry = [this, &Shown] {
     const uint64_t Serial = FProgressSerial;
@@ -179,7 +180,7 @@ void TCloudTransferForm::RunInBackground(TCloudBackupService& Service, const std
   Loop.exec();
   Worker.join();
   Tick.stop();
-  Service.FOnDownloadProgress = nullptr;
+  if (Progress) Progress->FOnDownloadProgress = nullptr;
   Carry();
   if (Raised) std::rethrow_exception(Raised);
 }

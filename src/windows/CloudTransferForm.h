@@ -82,8 +82,9 @@ class TCloudTransferForm : public QDialog {
   void LoadPlans(bool FolderPlans, const std::function<std::string(const TBackupPlan&)>& Caption);
 
   // Runs Work away from this window's thread and returns when it has ended, passing on what it
-  // raised. Byte progress the service reports meanwhile reaches DownloadProgress on this thread.
-  void RunInBackground(TCloudBackupService& Service, const std::function<void()>& Work);
+  // raised. With a service given, the byte progress it reports meanwhile reaches DownloadProgress
+  // on this thread.
+  void RunInBackground(const std::function<void()>& Work, TCloudBackupService* Progress = nullptr);
 
   // FBusy for the length of a scope; UpdateButtons (or the given refresh) at its end.
   class TBusyScope {

@@ -105,7 +105,7 @@ void TRestoreDrivePickerForm::SyncCloudCatalogue(bool ShowDialog) {
     TWaitCursor Wait;
     SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
     TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    RunInBackground(Service, [&] { Ok = Service.DownloadAccountRestoreData(Message); });
+    RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
   }
   SetStatus(Message);
   if (Ok)
@@ -156,7 +156,7 @@ void TRestoreDrivePickerForm::ListBackups() {
   const TBackupPlan Plan = FPlans[Index];
   TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
   std::vector<TDriveFileInfo> Files;
-  RunInBackground(Service, [&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
+  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
   FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
   SetStatus(Ok && Message.empty() ? Fmt("%d yedek dosyasi bulundu.", static_cast<int>(FFiles.size())) : Message);
 }
@@ -198,7 +198,7 @@ void TRestoreDrivePickerForm::DownloadFiles(bool SelectedOnly) {
       } else {
         std::string Target = JoinPath(Folder, File.Name);
         if (FileExists(Target)) Target = TimeStampedTarget(Folder, File.Name);
-        RunInBackground(Service, [&] { Ok = Service.DownloadDriveBackupFile(File, Target, Message); });
+        RunInBackground([&] { Ok = Service.DownloadDriveBackupFile(File, Target, Message); }, &Service);
         if (Ok) FDownloadedFiles.push_back(Target);
       }
       if (Ok) {

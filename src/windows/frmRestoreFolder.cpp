@@ -100,7 +100,7 @@ void TRestoreFolderForm::SyncCloudCatalogue() {
     TWaitCursor Wait;
     SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
     TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    RunInBackground(Service, [&] { Ok = Service.DownloadAccountRestoreData(Message); });
+    RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
   }
   if (Ok) FillPlanCombo();
   SetStatus(Message);
@@ -156,7 +156,7 @@ void TRestoreFolderForm::ListFolderFiles() {
   const TBackupPlan Plan = FPlans[Index];
   TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
   std::vector<TDriveFileInfo> Files;
-  RunInBackground(Service, [&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
+  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
   // Restore information travels with the backups but is no part of the user's folder.
   std::erase_if(Files, [](const TDriveFileInfo& F) { return EndsText(F.Name, "restoreinfo.json"); });
   FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
@@ -203,7 +203,7 @@ void TRestoreFolderForm::RestoreFiles() {
           const std::string Folder = Destination.substr(0, Destination.rfind('/'));
           if (!ForceDirectories(Folder)) throw EFileError("Klasor olusturulamadi: " + Folder);
           bool Ok = false;
-          RunInBackground(Service, [&] { Ok = Service.DownloadDriveBackupFile(File, Destination, Message); });
+          RunInBackground([&] { Ok = Service.DownloadDriveBackupFile(File, Destination, Message); }, &Service);
           if (Ok) {
             ++Restored;
           } else {

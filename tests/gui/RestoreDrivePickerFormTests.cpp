@@ -71,6 +71,7 @@ TEST_F(DrivePickerTest, OpensWithACatalogueFetchAndOffersOnlyDatabasePlans) {
   ASSERT_EQ(F.FPlanCombo->count(), 1);
   EXPECT_EQ(F.FPlanCombo->itemText(0).toStdString(), "Gece  [SQL - MUHASEBE]");
   EXPECT_EQ(Status(F), "Plan listesi ve 1 yedek bilgi dosyasi buluttan alindi.");
+  EXPECT_EQ(F.FProgressBar->value(), 0);  // the catalogue's own files are no download to show
   F.FListButton->click();
   ASSERT_EQ(F.FListView->topLevelItemCount(), 2);
   EXPECT_EQ(Status(F), "2 yedek dosyasi bulundu.");
