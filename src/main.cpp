@@ -14,6 +14,7 @@ int main(int argc, char* argv[]) {
   std::setlocale(LC_ALL, "");
   QApplication App(argc, argv);
   QApplication::setApplicationDisplayName("Kelvo Geri Yukleme");
+  kelvo::InstallTurkishQtTranslations();
   auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {
     kelvo::TAppConfig::Instance();

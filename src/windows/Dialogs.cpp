@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace kelvo {
 
@@ -22,6 +25,17 @@ void Box(QWidget* Parent, QMessageBox::Icon Icon, const std::string& Text) {
 }
 
 }  // namespace
+
+bool InstallTurkishQtTranslations() {
+  // Lives as long as the application object it serves.
+  auto* Translator = new QTranslator(QCoreApplication::instance());
+  if (!Translator->load(QLocale(QLocale::Turkish, QLocale::Turkey), "qtbase", "_",
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete Translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(Translator);
+}
 
 std::vector<std::string> ConvertFileFilter(const std::string& Filter) {
   std::vector<std::string> Parts;

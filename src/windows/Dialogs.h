@@ -39,6 +39,10 @@ class TQtDialogs : public IDialogs {
   bool BrowseFolder(QWidget* Parent, const std::string& Caption, std::string& Folder) override;
 };
 
+// Qt's own texts (Yes/No, OK, the file dialog) in Turkish like the rest of the program, whatever
+// the system's language; false when Qt's Turkish translations are not installed.
+bool InstallTurkishQtTranslations();
+
 // "Desc|*.a;*.b|All|*.*" → Qt's "Desc (*.a *.b);;All (*)" form, descriptions kept as written.
 std::vector<std::string> ConvertFileFilter(const std::string& Filter);
 

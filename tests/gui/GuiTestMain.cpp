@@ -5,10 +5,13 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "windows/Dialogs.h"
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   std::setlocale(LC_ALL, "");
   QApplication App(argc, argv);
+  kelvo::InstallTurkishQtTranslations();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -379,4 +380,11 @@ TEST_F(RestoreMainFormTest, RarItemsAreUnpackedIntoAFolderThatIsRemovedAfterward
     }
   }
   EXPECT_TRUE(Found) << "the working folder itself stays";
+}
+
+TEST(QtTexts, QtsOwnButtonsSpeakTurkish) {
+  QMessageBox Box;
+  Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(Box.button(QMessageBox::Yes)->text().remove('&'), "Evet");
+  EXPECT_EQ(Box.button(QMessageBox::No)->text().remove('&'), QString::fromUtf8("Hayır"));
 }
