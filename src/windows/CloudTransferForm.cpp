@@ -145,6 +145,27 @@ std::string TCloudTransferForm::FormatModifiedTime(TDateTime Value) {
 
 void TCloudTransferForm::DownloadProgress(int64_t, int64_t) {}
 
+bool TCloudTransferForm::FetchCloudCatalogue(std::string& Message) {
+  TBusyScope Busy(*this);
+  TWaitCursor Wait;
+  SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
+  bool Ok = false;
+  TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
+  RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
+  return Ok;
+}
+
+bool TCloudTransferForm::FetchPlanFiles(const TBackupPlan& Plan, std::string& Message) {
+  TWaitCursor Wait;
+  SetStatusNow("Bulut dosyalari okunuyor...");
+  bool Ok = false;
+  TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
+  std::vector<TDriveFileInfo> Files;
+  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
+  FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
+  return Ok;
+}
+
 void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TCloudBackupService* Progress) {
   FProgressSerial = 0;
   if (Progress)

@@ -81,6 +81,13 @@ class TCloudTransferForm : public QDialog {
   // The available plans of one kind into FPlans and their captions into the plan box.
   void LoadPlans(bool FolderPlans, const std::function<std::string(const TBackupPlan&)>& Caption);
 
+  // The account's catalogue (plan list and restore information) into the local cache, the window
+  // busy meanwhile; false with the service's message.
+  bool FetchCloudCatalogue(std::string& Message);
+  // The plan's files in the cloud into FFiles (emptied on failure); false with the service's
+  // message. The caller keeps the window busy and refills the list.
+  bool FetchPlanFiles(const TBackupPlan& Plan, std::string& Message);
+
   // Runs Work away from this window's thread and returns when it has ended, passing on what it
   // raised. With a service given, the byte progress it reports meanwhile reaches DownloadProgress
   // on this thread.

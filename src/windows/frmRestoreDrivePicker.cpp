@@ -99,14 +99,7 @@ void TRestoreDrivePickerForm::FillPlanCombo() {
 
 void TRestoreDrivePickerForm::SyncCloudCatalogue(bool ShowDialog) {
   std::string Message;
-  bool Ok = false;
-  {
-    TBusyScope Busy(*this);
-    TWaitCursor Wait;
-    SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
-    TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
-  }
+  const bool Ok = FetchCloudCatalogue(Message);
   SetStatus(Message);
   if (Ok)
     FillPlanCombo();
@@ -149,15 +142,8 @@ void TRestoreDrivePickerForm::ListBackups() {
   const int Index = SelectedPlanIndex();
   if (Index < 0) return;
   TBusyScope Busy(*this, [this] { FillFileList(); });
-  TWaitCursor Wait;
-  SetStatusNow("Bulut dosyalari okunuyor...");
   std::string Message;
-  bool Ok = false;
-  const TBackupPlan Plan = FPlans[Index];
-  TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-  std::vector<TDriveFileInfo> Files;
-  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
-  FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
+  const bool Ok = FetchPlanFiles(FPlans[Index], Message);
   SetStatus(Ok && Message.empty() ? Fmt("%d yedek dosyasi bulundu.", static_cast<int>(FFiles.size())) : Message);
 }
 

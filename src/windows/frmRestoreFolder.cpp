@@ -94,14 +94,7 @@ void TRestoreFolderForm::FillPlanCombo() {
 
 void TRestoreFolderForm::SyncCloudCatalogue() {
   std::string Message;
-  bool Ok = false;
-  {
-    TBusyScope Busy(*this);
-    TWaitCursor Wait;
-    SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
-    TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
-  }
+  const bool Ok = FetchCloudCatalogue(Message);
   if (Ok) FillPlanCombo();
   SetStatus(Message);
 }
@@ -149,17 +142,10 @@ void TRestoreFolderForm::ListFolderFiles() {
   const int Index = SelectedPlanIndex();
   if (Index < 0) return;
   TBusyScope Busy(*this, [this] { FillFileList(); });
-  TWaitCursor Wait;
-  SetStatusNow("Bulut dosyalari okunuyor...");
   std::string Message;
-  bool Ok = false;
-  const TBackupPlan Plan = FPlans[Index];
-  TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-  std::vector<TDriveFileInfo> Files;
-  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
+  const bool Ok = FetchPlanFiles(FPlans[Index], Message);
   // Restore information travels with the backups but is no part of the user's folder.
-  std::erase_if(Files, [](const TDriveFileInfo& F) { return EndsText(F.Name, "restoreinfo.json"); });
-  FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
+  std::erase_if(FFiles, [](const TDriveFileInfo& F) { return EndsText(F.Name, "restoreinfo.json"); });
   SetStatus(Ok && Message.empty() ? Fmt("%d dosya bulundu.", static_cast<int>(FFiles.size())) : Message);
 }
 
