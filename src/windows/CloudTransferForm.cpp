@@ -198,7 +198,9 @@ void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TClo
         &Loop, [&Loop] { Loop.quit(); }, Qt::QueuedConnection);
   });
   Tick.start();
-  Loop.exec();
+  // Before the window is shown (the catalogue fetch while it opens) no modality guards the other
+  // windows yet: their clicks wait until the work is done.
+  Loop.exec(isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   Worker.join();
   Tick.stop();
   if (Progress) Progress->FOnDownloadProgress = nullptr;
