@@ -27,4 +27,9 @@ std::string TFirebaseClient::Get(const std::string& Path) {
   return Reply.Text();
 }
 
+bool IsNullNodeReply(std::string_view Reply) {
+  const std::string Trimmed = Trim(Reply);
+  return Trimmed.empty() || SameText(Trimmed, "null");
+}
+
 }  // namespace kelvo

@@ -2,6 +2,7 @@
 // Reads of realtime-database nodes, authorised with an ID token.
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "account/Firebase.Config.h"
 #include "core/HttpClient.h"
@@ -29,5 +30,8 @@ class TFirebaseClient {
   TFirebaseConfig FConfig;
   std::unique_ptr<THttpClient> FHTTP;
 };
+
+// A reply that stands for no node: empty or "null" (blanks around it ignored).
+bool IsNullNodeReply(std::string_view Reply);
 
 }  // namespace kelvo

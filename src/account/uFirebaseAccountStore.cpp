@@ -11,8 +11,10 @@
 #include <numeric>
 #include <utility>
 
+#include "account/Firebase.Client.h"
 #include "account/uFirebaseServiceAuth.h"
 #include "core/HttpClient.h"
+#include "core/JsonSax.h"
 #include "core/TextRules.h"
 #include "platform/Clock.h"
 
@@ -309,16 +311,6 @@ class TAccountCollector {
   size_t FSequence = 0;
 };
 
-// Feeds the reply to the collector; false when it is not (strict) JSON or nests too deeply.
-bool CollectAccounts(std::string_view Text, TAccountCollector& Collector) {
-  try {
-    return Json::sax_parse(Text.begin(), Text.end(), &Collector, nlohmann::detail::input_format_t::json,
-                           /*strict=*/true, /*ignore_comments=*/false);
-  } catch (const nlohmann::json::exception&) {
-    return false;
-  }
-}
-
 // Login name, then node path; what still compares equal keeps the order of the document.
 void SortAccounts(std::vector<TAccountCollector::TFound>& Found) {
   std::sort(Found.begin(), Found.end(), [](const auto& A, const auto& B) {
@@ -356,8 +348,7 @@ bool ReadAccountDirect(const std::string& Login, TFirebaseManagedAccount& Accoun
     const std::string Path = std::string(AccountsNodeName) + "/" + Name;
     // The sanitised name may still hold "%", "?", "@" or non-ASCII letters.
     const std::string Reply = Manager->Client().Get(std::string(AccountsNodeName) + "/" + UrlEncode(Name));
-    const std::string_view Trimmed = TrimView(Reply);
-    if (Trimmed.empty() || SameText(Trimmed, "null")) return false;
+    if (IsNullNodeReply(Reply)) return false;
     return ReadAccountNode(Reply, Path, Name, Account);
   } catch (const std::exception& E) {
     Account = {};
@@ -377,8 +368,7 @@ bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Me
   if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
     const std::string Reply = Manager->Client().Get(AccountsNodeName);
-    const std::string_view Trimmed = TrimView(Reply);
-    if (Trimmed.empty() || SameText(Trimmed, "null")) {
+    if (IsNullNodeReply(Reply)) {
       Accounts = std::make_shared<const TAccountList>();
       return true;
     }
@@ -443,7 +433,7 @@ size_t CopyCharacter(std::string_view Text, size_t I, std::string& Out) {
 bool ReadAccountTree(std::string_view Text, std::vector<TFirebaseManagedAccount>& Accounts) {
   Accounts.clear();
   TAccountCollector Collector(/*WholeTree=*/true);
-  if (!CollectAccounts(Text, Collector)) return false;
+  if (!ParseJsonSax(Text, Collector)) return false;
   auto& Found = Collector.Found;
   SortAccounts(Found);
   Accounts.reserve(Found.size());
@@ -455,7 +445,7 @@ bool ReadAccountNode(std::string_view Text, const std::string& Path, const std::
                      TFirebaseManagedAccount& Account) {
   Account = {};
   TAccountCollector Collector(/*WholeTree=*/false);
-  if (!CollectAccounts(Text, Collector) || !Collector.RootIsObject) return false;
+  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject) return false;
   // The database answers a refused or invalid read with {"error": "..."} (whatever the status); taken
   // as an account it would sign nobody in, but would pass as the active account.
   if (Collector.RootIsErrorReply) return false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/AsciiJson.h"
+#include "core/JsonSax.h"
 
 namespace kelvo {
 
@@ -94,13 +95,7 @@ bool TryParseCatalogueJson(std::string_view Text, nlohmann::ordered_json& Value)
   Value = nullptr;
   Json Parsed;
   TBoundedDomBuilder Builder(Parsed);
-  bool Ok = false;
-  try {
-    Ok = Json::sax_parse(Text.begin(), Text.end(), &Builder, nlohmann::detail::input_format_t::json, true, false);
-  } catch (const nlohmann::json::exception&) {
-    Ok = false;
-  }
-  if (!Ok) return false;
+  if (!ParseJsonSax(Text, Builder)) return false;
   Value = std::move(Parsed);
   return true;
 }

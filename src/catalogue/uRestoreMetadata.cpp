@@ -53,8 +53,7 @@ TRestoreDbFile ReadDbFile(const Json& Element) {
 // The name after the last folder separator (either kind: records come from Windows machines),
 // without its extension.
 std::string FileStem(const std::string& Path) {
-  const size_t Sep = Path.find_last_of("\\/");
-  const std::string Name = Sep == std::string::npos ? Path : Path.substr(Sep + 1);
+  const std::string Name = FileNameOf(Path);
   const size_t Dot = Name.rfind('.');
   return Dot == std::string::npos ? Name : Name.substr(0, Dot);
 }

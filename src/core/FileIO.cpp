@@ -51,6 +51,16 @@ std::string JoinPath(const std::string& Folder, const std::string& Name) {
   return Folder + "/" + Name;
 }
 
+std::string FolderOf(const std::string& Path) {
+  const size_t Slash = Path.find_last_of('/');
+  return Slash == std::string::npos ? std::string() : Path.substr(0, Slash);
+}
+
+std::string FileNameOf(const std::string& Path) {
+  const size_t Sep = Path.find_last_of("/\\");
+  return Sep == std::string::npos ? Path : Path.substr(Sep + 1);
+}
+
 std::string ReadFileBytes(const std::string& Path) {
   const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (Fd < 0) RaiseFileError("Dosya acilamadi", Path, errno);

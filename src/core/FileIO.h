@@ -22,6 +22,10 @@ bool DirectoryExists(const std::string& Path);
 bool ForceDirectories(const std::string& Path);
 // Joins two path parts with exactly one "/".
 std::string JoinPath(const std::string& Folder, const std::string& Name);
+// The folder part of a local path (before its last "/"); empty when there is none.
+std::string FolderOf(const std::string& Path);
+// The name after the last folder separator, "/" or "\" (paths also come from Windows machines).
+std::string FileNameOf(const std::string& Path);
 
 // Whole file as bytes; raises EFileError.
 std::string ReadFileBytes(const std::string& Path);

@@ -12,10 +12,12 @@
 #include <optional>
 #include <utility>
 
+#include "account/Firebase.Client.h"
 #include "account/uFirebaseAccountStore.h"
 #include "account/uFirebaseServiceAuth.h"
 #include "core/DateTimes.h"
 #include "core/HttpClient.h"
+#include "core/JsonSax.h"
 #include "core/TextRules.h"
 #include "platform/Clock.h"
 #include "platform/Regional.h"
@@ -40,11 +42,6 @@ constexpr char LinksUnreadableMessage[] = "Musteri Google baglanti listesi okuna
 constexpr char LinksReadErrorPrefix[] = "Musteri Google baglanti listesi okunurken hata: ";
 
 constexpr auto CacheLifetime = std::chrono::seconds(120);
-
-bool IsNullReply(std::string_view Reply) {
-  const std::string Trimmed = Trim(Reply);
-  return Trimmed.empty() || SameText(Trimmed, "null");
-}
 
 // ---- Entry members -----------------------------------------------------------------------------
 
@@ -292,21 +289,11 @@ class TEntryCollector {
   TEntry FCurrent;
 };
 
-// Feeds the reply to the collector; false when it is not (strict) JSON or nests too deeply.
-bool CollectEntries(std::string_view Text, TEntryCollector& Collector) {
-  try {
-    return Json::sax_parse(Text.begin(), Text.end(), &Collector, nlohmann::detail::input_format_t::json,
-                           /*strict=*/true, /*ignore_comments=*/false);
-  } catch (const nlohmann::json::exception&) {
-    return false;
-  }
-}
-
 // The node's entries; false for anything but a JSON object that is not an error reply.
 bool ReadNodeEntries(std::string_view Text, std::vector<TEntry>& Entries) {
   Entries.clear();
   TEntryCollector Collector(/*WholeNode=*/true);
-  if (!CollectEntries(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply()) return false;
+  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply()) return false;
   Entries = std::move(Collector.Entries);
   return true;
 }
@@ -466,7 +453,7 @@ bool LoadAllLinks(TLinks& Links, std::string& Message) {
   if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
     const std::string Reply = Manager->Client().Get(GoogleAccountLinksNodeName);
-    if (IsNullReply(Reply)) {
+    if (IsNullNodeReply(Reply)) {
       GLinkCache.Store({});
       return true;
     }
@@ -513,7 +500,7 @@ bool ReadGoogleAccountEntry(std::string_view Text, const std::string& GoogleAcco
   Account = {};
   TokenData = {};
   TEntryCollector Collector(/*WholeNode=*/false);
-  if (!CollectEntries(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply() ||
+  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply() ||
       Collector.Entries.empty())
     return false;
   const TEntryMembers& Members = Collector.Entries.front().Members;
@@ -561,7 +548,7 @@ bool ReadGoogleDriveAccount(const std::string& GoogleAccountID, TGoogleDriveAuth
     // The key may still hold "%", "?", "@" or non-ASCII letters.
     const std::string Reply = Manager->Client().Get(std::string(GoogleAccountsNodeName) + "/" +
                                                     UrlEncode(SanitizeDatabaseKey(GoogleAccountID)));
-    if (IsNullReply(Reply)) {
+    if (IsNullNodeReply(Reply)) {
       Message = AccountNotFoundMessage;
       return false;
     }
@@ -590,7 +577,7 @@ bool LoadGoogleAccountPool(std::vector<TGoogleDriveAuthorizedAccount>& Pool, std
   if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
     const std::string Reply = Manager->Client().Get(GoogleAccountsNodeName);
-    if (IsNullReply(Reply)) return true;
+    if (IsNullNodeReply(Reply)) return true;
     TPool Read;
     if (!ReadGoogleAccountPool(Reply, Read)) {
       Message = PoolUnreadableMessage;

@@ -136,11 +136,6 @@ TDateTime ConvertibleUtcToLocal(TDateTime Utc) {
 
 void RemoveFile(const std::string& Path) { ::unlink(Path.c_str()); }
 
-std::string FolderOf(const std::string& Path) {
-  const size_t Slash = Path.find_last_of('/');
-  return Slash == std::string::npos ? std::string() : Path.substr(0, Slash);
-}
-
 // The temporary file, emptied: an old one is removed first so a link planted in its place is not
 // followed.
 void CreateEmptyFile(const std::string& Path) {

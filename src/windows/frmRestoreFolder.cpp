@@ -186,7 +186,7 @@ void TRestoreFolderForm::RestoreFiles() {
         ++Skipped;
       } else {
         try {
-          const std::string Folder = Destination.substr(0, Destination.rfind('/'));
+          const std::string Folder = FolderOf(Destination);
           if (!ForceDirectories(Folder)) throw EFileError("Klasor olusturulamadi: " + Folder);
           bool Ok = false;
           RunInBackground([&] { Ok = Service.DownloadDriveBackupFile(File, Destination, Message); }, &Service);

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "catalogue/uRestoreMetadata.h"
+#include "core/FileIO.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
@@ -33,11 +34,6 @@ const QColor SuccessColour(34, 139, 34);
 const QColor ErrorColour(255, 0, 0);
 
 QString Q(const std::string& S) { return QString::fromStdString(S); }
-
-std::string FileNamePart(const std::string& Path) {
-  const size_t Slash = Path.find_last_of("/\\");
-  return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
-}
 
 QLabel* Caption(QWidget* Parent, const char* Text, int Left, int Top) {
   auto* L = new QLabel(QString::fromUtf8(Text), Parent);
@@ -309,7 +305,7 @@ void TRestoreMainForm::RefreshList() {
   FListView->clear();
   for (size_t I = 0; I < FItems.size(); ++I) {
     const TRestoreItem& Item = FItems[I];
-    auto* Row = new QTreeWidgetItem({Q(FileNamePart(Item.FilePath)), Q(Item.DatabaseName), Q(KindText(Item.Kind)),
+    auto* Row = new QTreeWidgetItem({Q(FileNameOf(Item.FilePath)), Q(Item.DatabaseName), Q(KindText(Item.Kind)),
                                      Q(StatusText(Item.Status)), Q(Item.Message)});
     Row->setData(0, Qt::UserRole, static_cast<int>(I));
     ApplyRowColour(Row, Item.Status);
@@ -452,9 +448,9 @@ void TRestoreMainForm::UpdateItemStatus(int ItemIndex, TRestoreItemStatus Status
   });
   FProgressBar->setValue(static_cast<int>(Done));
   if (Status == risRunning)
-    SetStatus("Geri yukleniyor: " + FileNamePart(Item.FilePath));
+    SetStatus("Geri yukleniyor: " + FileNameOf(Item.FilePath));
   else if (Status == risError)
-    SetStatus("HATA: " + FileNamePart(Item.FilePath) + " - detay icin satira cift tiklayin.");
+    SetStatus("HATA: " + FileNameOf(Item.FilePath) + " - detay icin satira cift tiklayin.");
 }
 
 void TRestoreMainForm::RestoreFinished() {

@@ -472,6 +472,18 @@ Json FileResource(TCloudSim::TState& S, const TDriveItem& Item, const TFields& F
 }
 
 // The entry with this ID ("root" names the root folder), copied; false when there is none.
+// The "fields" parameter of a one-file request, the default members without it; false once the
+// 400 reply is made.
+bool ReadFileFields(const httplib::Request& Req, httplib::Response& Res, TFields& Fields) {
+  Fields = DefaultFileFields();
+  if (!Req.has_param("fields")) return true;
+  const std::string Text = Req.get_param_value("fields");
+  std::string Bad;
+  if (TFieldsParser(Text).Parse(Fields) && ValidFileFields(Fields, Bad)) return true;
+  ReplyError(Res, 400, "invalidParameter", "Invalid field selection " + Text, "parameter", "fields");
+  return false;
+}
+
 bool FindItem(TCloudSim::TState& S, std::string Id, TDriveItem& Out) {
   std::lock_guard Lock(S.DriveMutex);
   if (Id == "root") Id = S.DriveRoot;
@@ -581,13 +593,8 @@ void List(TCloudSim::TState& S, const httplib::Request& Req, httplib::Response& 
 
 void Create(TCloudSim::TState& S, const httplib::Request& Req, httplib::Response& Res) {
   if (!Authorized(S, Req, Res)) return;
-  TFields Fields = DefaultFileFields();
-  if (Req.has_param("fields")) {
-    std::string Bad;
-    if (!TFieldsParser(Req.get_param_value("fields")).Parse(Fields) || !ValidFileFields(Fields, Bad))
-      return ReplyError(Res, 400, "invalidParameter", "Invalid field selection " + Req.get_param_value("fields"),
-                        "parameter", "fields");
-  }
+  TFields Fields;
+  if (!ReadFileFields(Req, Res, Fields)) return;
   Json Body = Req.body.empty() ? Json::object() : Json::parse(Req.body, nullptr, false);
   if (Body.is_discarded() || !Body.is_object()) return ReplyError(Res, 400, "parseError", "Parse Error");
 
@@ -690,13 +697,8 @@ void Get(TCloudSim::TState& S, const httplib::Request& Req, httplib::Response& R
   TDriveItem Item;
   if (!FindItem(S, Id, Item)) return ReplyNotFound(Res, Id);
   if (Req.get_param_value("alt") == "media") return Download(Item, Req, Res);
-  TFields Fields = DefaultFileFields();
-  if (Req.has_param("fields")) {
-    std::string Bad;
-    if (!TFieldsParser(Req.get_param_value("fields")).Parse(Fields) || !ValidFileFields(Fields, Bad))
-      return ReplyError(Res, 400, "invalidParameter", "Invalid field selection " + Req.get_param_value("fields"),
-                        "parameter", "fields");
-  }
+  TFields Fields;
+  if (!ReadFileFields(Req, Res, Fields)) return;
   Res.status = 200;
   Res.set_content(FileResource(S, Item, Fields).dump(2) + "\n", JsonType);
 }
