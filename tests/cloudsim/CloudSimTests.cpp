@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -252,6 +254,75 @@ TEST_F(CloudSimTest, CutsBreakTheTransferAfterTheGivenBytes) {
   Sim.AddFault(F);
   EXPECT_THROW(Http.GetToFile(Sim.BaseUrl() + "/big.json?auth=" + T, {}, Dir / "f"), EHttpError);
   EXPECT_EQ(test::ReadBytes(Dir / "f"), "\"" + std::string(999, 'a'));
+}
+
+TEST_F(CloudSimTest, DownloadFaultsShapeWhatArrivesAndServedBytesCountIt) {
+  std::string Content(100000, '\0');
+  for (size_t I = 0; I < Content.size(); ++I) Content[I] = static_cast<char>(I * 7 % 251);
+  test::TempDir Dir;
+  test::WriteBytes(Dir / "drive/big.bin", Content);
+  Sim.SetDriveRoot(Dir / "drive");
+  const std::string Ids[] = {Sim.DriveFileId("big.bin"), Sim.AddDriveFile(Sim.DriveRootId(), "m.bin", Content)};
+  const THttpHeaders Auth = {{"Authorization", "Bearer " + Sim.IssueAccessToken()}};
+  struct TRow {
+    std::optional<TFaultKind> Kind;
+    int64_t CutAfter;
+    int64_t From;      // asks for "bytes=From-" when not 0
+    int Status;        // -1: the transfer breaks
+    int64_t Start;     // where the bytes received start in Content
+    int64_t Corrupt;   // first changed byte in what is received; -1: none
+    int64_t Received;  // -1: up to the end
+  };
+  const TRow Rows[] = {
+      {std::nullopt, -1, 1000, 206, 1000, -1, -1},
+      {TFaultKind::CorruptBody, 500, 1000, 206, 1000, 500, -1},
+      {TFaultKind::CorruptBody, -1, 0, 200, 0, 50000, -1},
+      {TFaultKind::IgnoreRange, -1, 1000, 200, 0, -1, -1},
+      {TFaultKind::ShortBody, 2000, 1000, -1, 1000, -1, 2000},
+      {TFaultKind::StallMidBody, 3000, 1000, -1, 1000, -1, 3000},
+  };
+  for (const std::string& Id : Ids) {
+    for (const TRow& Row : Rows) {
+      SCOPED_TRACE(testing::Message() << Id << " fault " << (Row.Kind ? static_cast<int>(*Row.Kind) : -1));
+      Sim.ResetCounts();
+      if (Row.Kind) {
+        TFault F;
+        F.Kind = *Row.Kind;
+        F.Delay = 300ms;
+        F.CutAfter = Row.CutAfter;
+        F.Times = 1;
+        Sim.AddFault(F);
+      }
+      THttpHeaders Headers = Auth;
+      if (Row.From > 0) Headers.emplace_back("Range", "bytes=" + std::to_string(Row.From) + "-");
+      std::filesystem::remove(Dir / "got");
+      const auto Start = std::chrono::steady_clock::now();
+      THttpResponse R;
+      try {
+        R = Http.GetToFile(Sim.DriveUrl() + "/" + Id + "?alt=media", Headers, Dir / "got");
+      } catch (const EHttpError&) {
+        R.Status = -1;
+      }
+      std::string Expected = Content.substr(Row.Start, Row.Received < 0 ? std::string::npos : Row.Received);
+      for (int64_t I = Row.Corrupt; I >= 0 && I < Row.Corrupt + 16; ++I) Expected[I] ^= 0x5A;
+      const std::string Got = test::ReadBytes(Dir / "got");
+      EXPECT_TRUE(Got == Expected) << Got.size() << " bytes received, " << Expected.size() << " expected";
+      EXPECT_EQ(R.Status, Row.Status);
+      if (R.Status > 0) {
+        EXPECT_EQ(R.HeaderValue("Content-Range"), R.Status == 206 ? "bytes 1000-99999/100000" : "");
+      }
+      EXPECT_TRUE(Row.Kind != TFaultKind::StallMidBody || std::chrono::steady_clock::now() - Start >= 300ms);
+      EXPECT_EQ(Sim.MediaBytesServed(), static_cast<int64_t>(Expected.size()));
+    }
+  }
+  // Error replies are no download bytes; the ready-made status fault carries Retry-After.
+  Sim.ResetCounts();
+  Sim.AddFault(cloudsim::DriveStatusFault(429, 1, "7"));
+  const auto R = Http.Get(Sim.DriveUrl() + "/" + Ids[0] + "?alt=media", Auth);
+  EXPECT_EQ(R.Status, 429);
+  EXPECT_EQ(R.HeaderValue("Retry-After"), "7");
+  EXPECT_EQ(Json::parse(R.Body)["error"]["errors"][0]["reason"], "rateLimitExceeded");
+  EXPECT_EQ(Sim.MediaBytesServed(), 0);
 }
 
 TEST_F(CloudSimTest, NoAnswerHoldsUntilTheClientGivesUpAndStopEndsItAtOnce) {

@@ -7,7 +7,8 @@
 // Every request is counted per path (and per method) and logged, so a test can assert that no
 // request was made; faults can be injected per path prefix (latency, a canned reply such as an
 // error status, a connection cut in the middle of a body, a body shorter than its Content-Length,
-// a server that never answers).
+// a body with wrong bytes, a reply that ignores Range, a body that stalls, a server that never
+// answers). Download body bytes sent are counted too.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -33,26 +34,32 @@ struct TSimUser {
 };
 
 enum class TFaultKind {
-  Latency,      // wait Delay, then answer normally
-  CannedReply,  // answer Status/Body/Headers instead of the service
-  CutMidBody,   // the service's reply, chunked, connection closed after CutAfter bytes
-  ShortBody,    // the service's reply with its full Content-Length, connection closed after CutAfter bytes
-  NoAnswer,     // read the request, then say nothing for Delay (or until the server stops)
-  Throttle,     // the service's reply, its body sent at BytesPerSecond
+  Latency,       // wait Delay, then answer normally
+  CannedReply,   // answer Status/Body/Headers instead of the service
+  CutMidBody,    // the service's reply, chunked, connection closed after CutAfter bytes
+  ShortBody,     // the service's reply with its full Content-Length, connection closed after CutAfter bytes
+  NoAnswer,      // read the request, then say nothing for Delay (or until the server stops)
+  Throttle,      // the service's reply, its body sent at BytesPerSecond
+  CorruptBody,   // the service's reply, full length, with up to 16 bytes changed from offset CutAfter on
+  IgnoreRange,   // a Range request gets the whole body with status 200, as from a server without ranges
+  StallMidBody,  // the service's reply with its full Content-Length; after CutAfter bytes nothing for
+                 // Delay (or until the server stops), then the connection is closed
 };
 
 struct TFault {
   TFaultKind Kind = TFaultKind::CannedReply;
   std::string PathPrefix;              // decoded request path prefix, e.g. "/Lisanslar"; empty matches every path
   std::string Method;                  // "GET", "POST", ...; empty matches every method
-  std::chrono::milliseconds Delay{0};  // Latency: added delay; NoAnswer: how long to hold (0: 30 s)
+  std::chrono::milliseconds Delay{0};  // Latency: added delay; NoAnswer, StallMidBody: how long to hold (0: 30 s)
   int Status = 500;                    // CannedReply
   std::string Body;                    // CannedReply
   std::string ContentType = "application/json; charset=UTF-8";  // CannedReply
   TSimHeaders Headers;                                          // CannedReply, e.g. {"Location", url} with a 302
-  int64_t CutAfter = -1;  // CutMidBody, ShortBody: bytes sent before the cut; -1: half
-  int Times = -1;         // how many matching requests it applies to; 0 or less: until cleared
-  int Skip = 0;           // matching requests let through untouched before it applies (e.g. page 1 of a listing)
+  // CutMidBody, ShortBody, StallMidBody: body bytes sent before the cut or stall; CorruptBody: offset of
+  // the first changed byte. Counted in the body this reply sends (a Range reply's part); -1: half.
+  int64_t CutAfter = -1;
+  int Times = -1;  // how many matching requests it applies to; 0 or less: until cleared
+  int Skip = 0;    // matching requests let through untouched before it applies (e.g. page 1 of a listing)
   int64_t BytesPerSecond = 1 << 20;  // Throttle
 };
 
@@ -176,7 +183,10 @@ class TCloudSim {
   // The last requests (at most 1000), oldest first.
   std::vector<TSimRequest> Requests() const;
   std::optional<TSimRequest> LastRequest(const std::string& Path) const;
-  void ResetCounts();
+  // Body bytes of successful Drive downloads ("GET /drive/v3/files/ID?alt=media" with a 2xx status)
+  // handed to the network, after faults: a cut or stalled reply counts only what it sent.
+  int64_t MediaBytesServed() const;
+  void ResetCounts();  // also MediaBytesServed
 
   void AddFault(TFault Fault);
   void ClearFaults();
@@ -206,5 +216,9 @@ std::string DriveErrorBody(int Code, const std::string& Reason, const std::strin
 // Ready-made faults on the Drive path: 403 userRateLimitExceeded and 500 backendError.
 TFault DriveRateLimitFault(int Times = -1);
 TFault DriveServerErrorFault(int Times = -1);
+// A canned reply on the Drive path with this status in the Drive's envelope, with the reason the
+// service gives for it (429 rateLimitExceeded, 5xx backendError, 404 notFound, ...), and a
+// Retry-After header when RetryAfter is not empty.
+TFault DriveStatusFault(int Status, int Times = -1, const std::string& RetryAfter = "");
 
 }  // namespace kelvo::cloudsim

@@ -765,6 +765,40 @@ TFault DriveServerErrorFault(int Times) {
   return F;
 }
 
+TFault DriveStatusFault(int Status, int Times, const std::string& RetryAfter) {
+  // The reason and message the Drive gives with each status; a status it has no word for gets a
+  // generic one of its class.
+  struct TWording {
+    int Status;
+    const char* Reason;
+    const char* Message;
+    const char* Domain;
+  };
+  static const TWording Wordings[] = {
+      {400, "badRequest", "Bad Request", "global"},
+      {401, "authError", "Invalid Credentials", "global"},
+      {403, "userRateLimitExceeded", "User rate limit exceeded.", "usageLimits"},
+      {404, "notFound", "File not found.", "global"},
+      {416, "requestedRangeNotSatisfiable", "Request range not satisfiable", "global"},
+      {429, "rateLimitExceeded", "Rate Limit Exceeded", "usageLimits"},
+      {500, "backendError", "Backend Error", "global"},
+      {502, "backendError", "Bad Gateway", "global"},
+      {503, "backendError", "Service Unavailable", "global"},
+      {504, "backendError", "Gateway Timeout", "global"},
+  };
+  TWording Wording = Status >= 500 ? TWording{Status, "backendError", "Backend Error", "global"}
+                                   : TWording{Status, "badRequest", "Bad Request", "global"};
+  for (const TWording& W : Wordings)
+    if (W.Status == Status) Wording = W;
+  TFault F;
+  F.PathPrefix = DriveFilesPath;
+  F.Status = Status;
+  F.Body = DriveErrorBody(Status, Wording.Reason, Wording.Message, Wording.Domain);
+  if (!RetryAfter.empty()) F.Headers = {{"Retry-After", RetryAfter}};
+  F.Times = Times;
+  return F;
+}
+
 void ResetDrive(TCloudSim::TState& S, const std::string& RootId) {
   TDriveItem Root;
   Root.Id = RootId.empty() ? "root" : RootId;

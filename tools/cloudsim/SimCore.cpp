@@ -21,104 +21,159 @@ TSimHeaders CopyHeaders(const httplib::Headers& Headers) {
   return Out;
 }
 
-// Bytes of a reply to send before a cut: CutAfter when given, else half, and for ShortBody always at
-// least one byte short so the reply is really incomplete.
+constexpr size_t CorruptSpan = 16;
+
+// Where a fault acts in a body of Size bytes: CutAfter when given, else half. A cut or stall is
+// always at least one byte short so the reply is really incomplete, and a corruption always hits a
+// byte of the body.
 size_t CutPoint(const TFault& Fault, size_t Size) {
   size_t N = Fault.CutAfter >= 0 ? static_cast<size_t>(Fault.CutAfter) : Size / 2;
   if (N > Size) N = Size;
-  if (Fault.Kind == TFaultKind::ShortBody && Size > 0 && N >= Size) N = Size - 1;
+  const bool Short = Fault.Kind == TFaultKind::ShortBody || Fault.Kind == TFaultKind::StallMidBody ||
+                     Fault.Kind == TFaultKind::CorruptBody;
+  if (Short && Size > 0 && N >= Size) N = Size - 1;
   return N;
 }
 
-// Replaces a finished reply by one that breaks off after some bytes.
-void ApplyCut(const TFault& Fault, httplib::Response& Res) {
-  // A reply streamed by a content provider (file downloads) is cut by wrapping the provider.
-  // content_provider_ and content_length_ are public members of httplib's Response.
-  if (Res.content_provider_) {
-    const size_t Limit = Res.content_length_ > 0 ? CutPoint(Fault, Res.content_length_)
-                                                 : static_cast<size_t>(Fault.CutAfter >= 0 ? Fault.CutAfter : 65536);
-    auto Inner = Res.content_provider_;
-    Res.content_provider_ = [Inner, Limit](size_t Offset, size_t Length, httplib::DataSink& Sink) {
-      if (Offset >= Limit) return false;
-      size_t Sent = Offset;
-      bool Open = true;
-      httplib::DataSink Proxy;
-      Proxy.write = [&](const char* Data, size_t Size) {
-        const size_t Allowed = std::min(Size, Limit - Sent);
-        if (Allowed > 0 && !Sink.write(Data, Allowed)) Open = false;
-        Sent += Allowed;
-        return Open && Sent < Limit;
-      };
-      Proxy.is_writable = [&] { return Open && Sink.is_writable(); };
-      Proxy.done = [] {};
-      const bool More = Inner(Offset, Length, Proxy);
-      return More && Open && Sent < Limit;
-    };
-    return;
-  }
+// Makes a finished reply's body a content provider, an in-memory body included, so that it can be
+// filtered on its way out. False when there is no body.
+bool StreamBody(httplib::Response& Res) {
+  if (Res.content_provider_) return true;
+  if (Res.body.empty()) return false;
   auto Body = std::make_shared<std::string>(std::move(Res.body));
   Res.body.clear();
   std::string ContentType = Res.get_header_value("Content-Type");
-  if (ContentType.empty()) ContentType = "application/octet-stream";
   Res.headers.erase("Content-Type");
-  const size_t N = CutPoint(Fault, Body->size());
-  if (Fault.Kind == TFaultKind::ShortBody) {
-    Res.set_content_provider(Body->size(), ContentType, [Body, N](size_t, size_t, httplib::DataSink& Sink) {
-      if (N > 0) Sink.write(Body->data(), N);
-      return false;
-    });
-  } else {
+  Res.set_content_provider(Body->size(), ContentType.empty() ? "application/octet-stream" : ContentType,
+                           [Body](size_t Offset, size_t Size, httplib::DataSink& Sink) {
+                             return Sink.write(Body->data() + Offset, std::min(Size, Body->size() - Offset));
+                           });
+  return true;
+}
+
+// One reply's body on its way out: the bytes it carries (for a Range reply, the part) and the bytes
+// passed on so far.
+struct TBodyFlow {
+  size_t Length = 0;
+  size_t Sent = 0;
+  bool Started = false;
+};
+
+// Passes on one piece the service wrote (whole, in part or changed) and advances Flow.Sent; false
+// ends the reply and closes the connection.
+using TBodyFilter = std::function<bool(TBodyFlow& Flow, const char* Data, size_t Size, httplib::DataSink& Sink)>;
+
+void FilterBody(httplib::Response& Res, TBodyFilter Filter) {
+  if (!StreamBody(Res)) return;
+  auto Inner = std::move(Res.content_provider_);
+  auto Flow = std::make_shared<TBodyFlow>();
+  Res.content_provider_ = [Inner = std::move(Inner), Filter = std::move(Filter), Flow](size_t Offset, size_t Length,
+                                                                                       httplib::DataSink& Sink) {
+    // httplib first asks for all the reply carries, then for what is left after each piece.
+    if (!Flow->Started) {
+      Flow->Started = true;
+      Flow->Length = Length;
+    }
+    bool Open = true;
+    httplib::DataSink Proxy;
+    Proxy.write = [&](const char* Data, size_t Size) {
+      if (Open && !Filter(*Flow, Data, Size, Sink)) Open = false;
+      return Open;
+    };
+    Proxy.is_writable = [&] { return Open && Sink.is_writable(); };
+    Proxy.done = [&] {
+      if (Sink.done) Sink.done();
+    };
+    return Inner(Offset, Length, Proxy) && Open;
+  };
+}
+
+// Replaces a finished reply by one that breaks off after some bytes (StallMidBody: holds the
+// connection first, sending nothing).
+void ApplyCut(TCloudSim::TState& S, const TFault& Fault, httplib::Response& Res) {
+  if (Fault.Kind == TFaultKind::CutMidBody && !Res.content_provider_) {
+    // An in-memory reply is sent chunked, so that the client cannot tell its length.
+    auto Body = std::make_shared<std::string>(std::move(Res.body));
+    Res.body.clear();
+    std::string ContentType = Res.get_header_value("Content-Type");
+    if (ContentType.empty()) ContentType = "application/octet-stream";
+    Res.headers.erase("Content-Type");
+    const size_t N = CutPoint(Fault, Body->size());
     Res.set_chunked_content_provider(ContentType, [Body, N](size_t, httplib::DataSink& Sink) {
       if (N > 0) Sink.write(Body->data(), N);
       return false;
     });
+    return;
   }
+  FilterBody(Res, [&S, Fault](TBodyFlow& Flow, const char* Data, size_t Size, httplib::DataSink& Sink) {
+    const size_t Limit = CutPoint(Fault, Flow.Length);
+    const size_t Allowed = std::min(Size, Limit - std::min(Limit, Flow.Sent));
+    if (Allowed > 0 && !Sink.write(Data, Allowed)) return false;
+    Flow.Sent += Allowed;
+    if (Flow.Sent < Limit) return true;
+    if (Allowed == Size && Flow.Sent >= Flow.Length) return true;  // nothing held back: the body is whole
+    if (Fault.Kind == TFaultKind::StallMidBody) S.WaitFor(Fault.Delay.count() > 0 ? Fault.Delay : DefaultHold);
+    return false;
+  });
 }
 
 // Sends a finished reply's body at a limited rate, in small pieces, until the server stops.
 void ApplyThrottle(TCloudSim::TState& S, const TFault& Fault, httplib::Response& Res) {
   const int64_t Rate = std::max<int64_t>(1, Fault.BytesPerSecond);
   const size_t Piece = static_cast<size_t>(std::clamp<int64_t>(Rate / 20, 1, 64 * 1024));
-  httplib::ContentProvider Inner;
-  size_t Length;
-  if (Res.content_provider_) {
-    Inner = Res.content_provider_;
-    Length = Res.content_length_;
-  } else {
-    auto Body = std::make_shared<std::string>(std::move(Res.body));
-    Res.body.clear();
-    Length = Body->size();
-    Inner = [Body](size_t Offset, size_t Size, httplib::DataSink& Sink) {
-      return Sink.write(Body->data() + Offset, std::min(Size, Body->size() - Offset));
-    };
-    std::string ContentType = Res.get_header_value("Content-Type");
-    Res.headers.erase("Content-Type");
-    Res.set_content_provider(Length, ContentType.empty() ? "application/octet-stream" : ContentType, Inner);
-  }
-  const auto Start = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
-  const auto Sent = std::make_shared<int64_t>(0);
-  Res.content_provider_ = [&S, Inner, Piece, Rate, Start, Sent](size_t Offset, size_t Size, httplib::DataSink& Sink) {
-    bool Open = true;
-    httplib::DataSink Proxy;
-    Proxy.write = [&](const char* Data, size_t N) {
-      while (N > 0 && Open) {
-        const size_t Part = std::min(N, Piece);
-        if (!Sink.write(Data, Part)) Open = false;
-        Data += Part;
-        N -= Part;
-        *Sent += static_cast<int64_t>(Part);
-        const auto Due = *Start + std::chrono::microseconds(*Sent * 1000000 / Rate);
-        const auto Wait = Due - std::chrono::steady_clock::now();
-        if (Wait > std::chrono::steady_clock::duration::zero() &&
-            !S.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(Wait) + std::chrono::milliseconds(1)))
-          Open = false;
-      }
-      return Open;
-    };
-    Proxy.is_writable = [&] { return Open && Sink.is_writable(); };
-    Proxy.done = [] {};
-    return Inner(Offset, Size, Proxy) && Open;
-  };
+  const auto Start = std::chrono::steady_clock::now();
+  FilterBody(Res, [&S, Rate, Piece, Start](TBodyFlow& Flow, const char* Data, size_t Size, httplib::DataSink& Sink) {
+    while (Size > 0) {
+      const size_t Part = std::min(Size, Piece);
+      if (!Sink.write(Data, Part)) return false;
+      Data += Part;
+      Size -= Part;
+      Flow.Sent += Part;
+      const auto Due = Start + std::chrono::microseconds(static_cast<int64_t>(Flow.Sent) * 1000000 / Rate);
+      const auto Wait = Due - std::chrono::steady_clock::now();
+      if (Wait > std::chrono::steady_clock::duration::zero() &&
+          !S.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(Wait) + std::chrono::milliseconds(1)))
+        return false;
+    }
+    return true;
+  });
+}
+
+// Changes up to CorruptSpan bytes of the piece that holds the body's byte at CutAfter; the length
+// and every other byte stay.
+void ApplyCorruption(const TFault& Fault, httplib::Response& Res) {
+  FilterBody(Res, [Fault](TBodyFlow& Flow, const char* Data, size_t Size, httplib::DataSink& Sink) {
+    const size_t At = CutPoint(Fault, Flow.Length);
+    const size_t Begin = Flow.Sent;
+    Flow.Sent += Size;
+    if (At < Begin || At >= Flow.Sent) return Sink.write(Data, Size);
+    const size_t From = At - Begin;
+    const size_t Count = std::min(Size - From, CorruptSpan);
+    char Changed[CorruptSpan];
+    for (size_t I = 0; I < Count; ++I) Changed[I] = static_cast<char>(Data[From + I] ^ 0x5A);
+    return (From == 0 || Sink.write(Data, From)) && Sink.write(Changed, Count) &&
+           (From + Count == Size || Sink.write(Data + From + Count, Size - From - Count));
+  });
+}
+
+// Adds the body bytes a reply hands to the network to Counter. They are counted just before each
+// write (and taken back when it fails), so a client that has received a body finds it counted.
+void CountBody(std::atomic<int64_t>& Counter, httplib::Response& Res) {
+  FilterBody(Res, [&Counter](TBodyFlow& Flow, const char* Data, size_t Size, httplib::DataSink& Sink) {
+    const auto N = static_cast<int64_t>(Size);
+    Counter += N;
+    Flow.Sent += Size;
+    if (Sink.write(Data, Size)) return true;
+    Counter -= N;
+    return false;
+  });
+}
+
+// A Drive download: "GET /drive/v3/files/ID?alt=media".
+bool IsMediaDownload(const httplib::Request& Req) {
+  const std::string Prefix = std::string(DriveFilesPath) + "/";
+  return Req.method == "GET" && Req.path.compare(0, Prefix.size(), Prefix) == 0 &&
+         Req.get_param_value("alt") == "media";
 }
 
 // The requested byte ranges. The request object is httplib's own non-const local; clearing them is
@@ -266,6 +321,7 @@ void TCloudSim::TState::Dispatch(const httplib::Request& Req, httplib::Response&
     }
   }
 
+  bool Canned = false;
   if (Fault) {
     switch (Fault->Kind) {
       case TFaultKind::Latency:
@@ -285,34 +341,57 @@ void TCloudSim::TState::Dispatch(const httplib::Request& Req, httplib::Response&
         Res.status = Fault->Status;
         for (const auto& [Name, Value] : Fault->Headers) Res.set_header(Name, Value);
         Res.set_content(Fault->Body, Fault->ContentType);
-        return;
+        Canned = true;
+        break;
+      case TFaultKind::IgnoreRange:
+        Ranges(Req).clear();  // the service sees no Range and answers the whole body
+        break;
       default:
         break;
     }
   }
 
-  bool Routed = false;
-  for (const auto& Route : Routes) {
-    if (Route.Method != Req.method || !std::regex_match(Req.path, Route.Pattern)) continue;
-    Route.Handler(Req, Res);
-    Routed = true;
-    break;
-  }
-  if (!Routed) {
-    Res.status = 404;
-    Res.set_content("{\n  \"error\" : \"Not found\"\n}\n", "application/json; charset=utf-8");
-  }
-  // httplib cuts any reply to a requested Range; only a full 200 reply becomes a 206 part, an error
-  // reply goes out whole.
-  if (!Req.ranges.empty()) {
-    if (Res.status == 200)
-      Res.status = 206;
-    else
-      Ranges(Req).clear();
+  if (!Canned) {
+    bool Routed = false;
+    for (const auto& Route : Routes) {
+      if (Route.Method != Req.method || !std::regex_match(Req.path, Route.Pattern)) continue;
+      Route.Handler(Req, Res);
+      Routed = true;
+      break;
+    }
+    if (!Routed) {
+      Res.status = 404;
+      Res.set_content("{\n  \"error\" : \"Not found\"\n}\n", "application/json; charset=utf-8");
+    }
+    // httplib cuts any reply to a requested Range; only a full 200 reply becomes a 206 part, an
+    // error reply goes out whole.
+    if (!Req.ranges.empty()) {
+      if (Res.status == 200)
+        Res.status = 206;
+      else
+        Ranges(Req).clear();
+    }
   }
 
-  if (Fault && (Fault->Kind == TFaultKind::CutMidBody || Fault->Kind == TFaultKind::ShortBody)) ApplyCut(*Fault, Res);
-  if (Fault && Fault->Kind == TFaultKind::Throttle) ApplyThrottle(*this, *Fault, Res);
+  if (Fault) {
+    switch (Fault->Kind) {
+      case TFaultKind::CutMidBody:
+      case TFaultKind::ShortBody:
+      case TFaultKind::StallMidBody:
+        ApplyCut(*this, *Fault, Res);
+        break;
+      case TFaultKind::Throttle:
+        ApplyThrottle(*this, *Fault, Res);
+        break;
+      case TFaultKind::CorruptBody:
+        ApplyCorruption(*Fault, Res);
+        break;
+      default:
+        break;
+    }
+  }
+  // Counted last, so that only what the faults let through is counted.
+  if (Res.status >= 200 && Res.status < 300 && IsMediaDownload(Req)) CountBody(MediaBytes, Res);
 }
 
 // ---- the public object ----
@@ -562,7 +641,10 @@ void TCloudSim::ResetCounts() {
   FState->Counts.clear();
   FState->Total = 0;
   FState->Log.clear();
+  FState->MediaBytes = 0;
 }
+
+int64_t TCloudSim::MediaBytesServed() const { return FState->MediaBytes.load(); }
 
 void TCloudSim::AddFault(TFault Fault) {
   std::lock_guard Lock(FState->Mutex);

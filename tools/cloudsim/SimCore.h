@@ -87,6 +87,8 @@ struct TCloudSim::TState {
   int64_t Total = 0;
   std::deque<TSimRequest> Log;
   std::vector<TFault> Faults;
+  // Body bytes of successful downloads handed to the network; counted while they stream, so atomic.
+  std::atomic<int64_t> MediaBytes{0};
 
   // Google: access tokens issued by the token endpoint (token -> expiry on the sim clock), refresh
   // tokens (token -> client ID, empty for any client), the reply shape. Guarded by Mutex.
