@@ -3,16 +3,11 @@
 // file atomically (temporary file in the same folder, then rename), optionally with a byte-order mark.
 #include <sys/types.h>
 
-#include <stdexcept>
 #include <string>
 
-namespace kelvo {
+#include "platform/FileError.h"
 
-// File-system error; what() names the file and the system's reason.
-class EFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace kelvo {
 
 inline constexpr char Utf8Bom[] = "\xEF\xBB\xBF";
 

@@ -24,6 +24,7 @@ namespace {
 constexpr size_t ErrorBodyLimit = 1 << 20;
 constexpr auto ProgressInterval = std::chrono::milliseconds(200);
 constexpr long DownloadBufferSize = 512 * 1024;
+constexpr int PollIntervalMs = 100;
 
 std::once_flag GCurlInit;
 std::mutex GDefaultsMutex;
@@ -109,9 +110,60 @@ int64_t ContentRangeStart(const std::string& Value) {
   return I > First && I < V.size() && V[I] == '-' ? Start : -1;
 }
 
+// Runs one transfer on the multi handle, waking at least every PollInterval to look at the cancel
+// token, so a stalled server never holds a cancelled request.
+CURLcode RunTransfer(CURLM* Multi, CURL* Handle, const TCancelToken* Cancel) {
+  if (curl_multi_add_handle(Multi, Handle) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLcode Result = CURLE_OK;
+  bool Done = false;
+  while (!Done) {
+    int Running = 0;
+    if (curl_multi_perform(Multi, &Running) != CURLM_OK) {
+      Result = CURLE_FAILED_INIT;
+      break;
+    }
+    int Queued = 0;
+    while (CURLMsg* Message = curl_multi_info_read(Multi, &Queued)) {
+      if (Message->msg == CURLMSG_DONE && Message->easy_handle == Handle) {
+        Result = Message->data.result;
+        Done = true;
+      }
+    }
+    if (Done) break;
+    if (Cancel && Cancel->Cancelled()) {
+      Result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    if (curl_multi_poll(Multi, nullptr, 0, PollIntervalMs, nullptr) != CURLM_OK) {
+      Result = CURLE_FAILED_INIT;
+      break;
+    }
+  }
+  curl_multi_remove_handle(Multi, Handle);
+  return Result;
+}
+
 }  // namespace
 
 bool EHttpError::IsTimeout() const { return FCurlCode == CURLE_OPERATION_TIMEDOUT; }
+
+bool EHttpError::IsTransient() const {
+  switch (FCurlCode) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
 
 std::string THttpResponse::HeaderValue(std::string_view Name) const {
   for (const auto& [Key, Value] : Headers)
@@ -145,19 +197,15 @@ std::string THttpResponse::Text() const {
 struct THttpClient::TTransfer {
   CURL* Handle = nullptr;
   THttpResponse Response;
-  bool ToFile = false;
-  std::string FilePath;
+  IHttpBodySink* Sink = nullptr;  // set for downloads
   int64_t RangeStart = 0;
   const TTransferProgress* OnProgress = nullptr;
-  int Fd = -1;
-  int64_t Position = 0;  // bytes in the file
-  int64_t Base = 0;      // where this reply's bytes start in the file
+  const TCancelToken* Cancel = nullptr;
+  bool Begun = false;
+  int64_t Position = 0;  // where the next byte belongs in the whole content
+  int64_t Base = 0;      // where this reply's bytes start
   std::chrono::steady_clock::time_point LastProgress{};
   std::exception_ptr Error;
-
-  ~TTransfer() {
-    if (Fd >= 0) ::close(Fd);
-  }
 
   long Status() const {
     long Code = 0;
@@ -165,9 +213,7 @@ struct THttpClient::TTransfer {
     return Code;
   }
 
-  void OpenFile(long Code) {
-    Fd = ::open(FilePath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (Fd < 0) throw EFileError(Fmt("Dosya acilamadi: %s: %s", FilePath, std::strerror(errno)));
+  void Begin(long Code) {
     Base = 0;
     if (Code == 206 && RangeStart > 0) {
       const int64_t Start = ContentRangeStart(Response.HeaderValue("Content-Range"));
@@ -175,26 +221,9 @@ struct THttpClient::TTransfer {
         throw EHttpError(Fmt("Sunucu istenen araligi gondermedi: %s", Response.HeaderValue("Content-Range")), -1);
       Base = RangeStart;
     }
-    // Cut only a file that is longer: on ext4 truncating marks the file for a flush at close, which
-    // would stall the end of every large download.
-    struct stat St {};
-    if (::fstat(Fd, &St) != 0 || (St.st_size != Base && ::ftruncate(Fd, Base) != 0) ||
-        ::lseek(Fd, Base, SEEK_SET) != Base)
-      throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FilePath, std::strerror(errno)));
+    Sink->Begin(Base);
     Position = Base;
-  }
-
-  void WriteFile(const char* Data, size_t Size) {
-    while (Size > 0) {
-      const ssize_t N = ::write(Fd, Data, Size);
-      if (N < 0) {
-        if (errno == EINTR) continue;
-        throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FilePath, std::strerror(errno)));
-      }
-      Data += N;
-      Size -= static_cast<size_t>(N);
-      Position += N;
-    }
+    Begun = true;
   }
 
   void Progress(bool Force) {
@@ -208,7 +237,8 @@ struct THttpClient::TTransfer {
   }
 
   size_t Receive(const char* Data, size_t Size) {
-    if (!ToFile) {
+    if (Cancel) Cancel->ThrowIfCancelled();
+    if (!Sink) {
       Response.Body.append(Data, Size);
       return Size;
     }
@@ -218,8 +248,9 @@ struct THttpClient::TTransfer {
         Response.Body.append(Data, std::min(Size, ErrorBodyLimit - Response.Body.size()));
       return Size;
     }
-    if (Fd < 0) OpenFile(Code);
-    WriteFile(Data, Size);
+    if (!Begun) Begin(Code);
+    Sink->Write(Data, Size);
+    Position += static_cast<int64_t>(Size);
     Progress(false);
     return Size;
   }
@@ -253,13 +284,61 @@ struct THttpClient::TTransfer {
   }
 };
 
+// A download straight into a file: opened when a 2xx body starts, so an error reply leaves it
+// untouched; a 206 reply is appended at its offset, a 200 reply replaces the content.
+class TFileSink : public IHttpBodySink {
+ public:
+  explicit TFileSink(std::string Path) : FPath(std::move(Path)) {}
+  ~TFileSink() override {
+    if (FFd >= 0) ::close(FFd);
+  }
+  void Begin(int64_t Offset) override {
+    FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (FFd < 0) throw EFileError(Fmt("Dosya acilamadi: %s: %s", FPath, std::strerror(errno)));
+    // Cut only a file that is longer: on ext4 truncating marks the file for a flush at close, which
+    // would stall the end of every large download.
+    struct stat St {};
+    if (::fstat(FFd, &St) != 0 || (St.st_size != Offset && ::ftruncate(FFd, Offset) != 0) ||
+        ::lseek(FFd, Offset, SEEK_SET) != Offset)
+      throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
+  }
+  void Write(const char* Data, size_t Size) override {
+    while (Size > 0) {
+      const ssize_t N = ::write(FFd, Data, Size);
+      if (N < 0) {
+        if (errno == EINTR) continue;
+        throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
+      }
+      Data += N;
+      Size -= static_cast<size_t>(N);
+    }
+  }
+  void Close() {
+    const int Fd = FFd;
+    FFd = -1;
+    if (Fd >= 0 && ::close(Fd) != 0) throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
+  }
+
+ private:
+  std::string FPath;
+  int FFd = -1;
+};
+
 THttpClient::THttpClient() : FTimeouts(DefaultTimeouts()) {
   EnsureCurl();
   FHandle = curl_easy_init();
-  if (!FHandle) throw EHttpError("HTTP istemcisi olusturulamadi.", -1);
+  FMulti = curl_multi_init();
+  if (!FHandle || !FMulti) {
+    curl_easy_cleanup(FHandle);
+    curl_multi_cleanup(FMulti);
+    throw EHttpError("HTTP istemcisi olusturulamadi.", -1);
+  }
 }
 
-THttpClient::~THttpClient() { curl_easy_cleanup(FHandle); }
+THttpClient::~THttpClient() {
+  curl_easy_cleanup(FHandle);
+  curl_multi_cleanup(FMulti);
+}
 
 THttpTimeouts THttpClient::DefaultTimeouts() {
   std::lock_guard Lock(GDefaultsMutex);
@@ -298,8 +377,8 @@ THttpResponse THttpClient::Send(const std::string& Method, const std::string& Ur
   return Perform(Transfer, Url, Headers);
 }
 
-THttpResponse THttpClient::GetToFile(const std::string& Url, const THttpHeaders& Headers, const std::string& FilePath,
-                                     const TTransferProgress& OnProgress, int64_t RangeStart) {
+THttpResponse THttpClient::Download(const std::string& Url, const THttpHeaders& Headers, IHttpBodySink& Sink,
+                                    const TTransferProgress& OnProgress, int64_t RangeStart) {
   curl_easy_reset(FHandle);
   curl_easy_setopt(FHandle, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(FHandle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(FTimeouts.LowSpeedBytesPerSec));
@@ -309,21 +388,23 @@ THttpResponse THttpClient::GetToFile(const std::string& Url, const THttpHeaders&
   const std::string Range = std::to_string(RangeStart) + "-";
   if (RangeStart > 0) curl_easy_setopt(FHandle, CURLOPT_RANGE, Range.c_str());
   TTransfer Transfer;
-  Transfer.ToFile = true;
-  Transfer.FilePath = FilePath;
+  Transfer.Sink = &Sink;
   Transfer.RangeStart = RangeStart;
   Transfer.OnProgress = &OnProgress;
   THttpResponse Response = Perform(Transfer, Url, Headers);
   if (Is2xx(Response.Status)) {
-    // An empty 2xx body still yields the (empty) file.
-    if (Transfer.Fd < 0) Transfer.OpenFile(Response.Status);
-    if (::close(Transfer.Fd) != 0) {
-      Transfer.Fd = -1;
-      throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FilePath, std::strerror(errno)));
-    }
-    Transfer.Fd = -1;
+    // An empty 2xx body still begins (an empty file is a file).
+    if (!Transfer.Begun) Transfer.Begin(Response.Status);
     Response.BytesWritten = Transfer.Position - Transfer.Base;
   }
+  return Response;
+}
+
+THttpResponse THttpClient::GetToFile(const std::string& Url, const THttpHeaders& Headers, const std::string& FilePath,
+                                     const TTransferProgress& OnProgress, int64_t RangeStart) {
+  TFileSink Sink(FilePath);
+  THttpResponse Response = Download(Url, Headers, Sink, OnProgress, RangeStart);
+  Sink.Close();
   return Response;
 }
 
@@ -356,18 +437,20 @@ THttpResponse THttpClient::Perform(TTransfer& Transfer, const std::string& Url, 
   curl_easy_setopt(FHandle, CURLOPT_HEADERFUNCTION, &TTransfer::HeaderCallback);
   curl_easy_setopt(FHandle, CURLOPT_HEADERDATA, &Transfer);
 
-  const CURLcode Code = curl_easy_perform(FHandle);
+  Transfer.Cancel = FCancel.get();
+  const CURLcode Code = RunTransfer(FMulti, FHandle, Transfer.Cancel);
   // The handle keeps pointers to these; clear them before they go out of scope.
   curl_easy_setopt(FHandle, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(FHandle, CURLOPT_HTTPHEADER, nullptr);
   if (Transfer.Error) std::rethrow_exception(Transfer.Error);
+  if (Transfer.Cancel) Transfer.Cancel->ThrowIfCancelled();
   if (Code != CURLE_OK) throw EHttpError(ErrorMessage(Code, ErrorBuffer, Url), Code);
 
   Transfer.Response.Status = static_cast<int32_t>(Transfer.Status());
   char* ContentType = nullptr;
   if (curl_easy_getinfo(FHandle, CURLINFO_CONTENT_TYPE, &ContentType) == CURLE_OK && ContentType)
     Transfer.Response.ContentType = ContentType;
-  if (Transfer.ToFile && Is2xx(Transfer.Response.Status)) Transfer.Progress(true);
+  if (Transfer.Sink && Is2xx(Transfer.Response.Status)) Transfer.Progress(true);
   return std::move(Transfer.Response);
 }
 

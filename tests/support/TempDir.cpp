@@ -58,4 +58,23 @@ ScopedEnv::~ScopedEnv() {
     unsetenv(FName.c_str());
 }
 
+std::vector<std::string> PartFilesBelow(const std::string& Dir) {
+  std::vector<std::string> Found;
+  std::error_code Ec;
+  for (auto It = fs::recursive_directory_iterator(Dir, Ec); !Ec && It != fs::recursive_directory_iterator();
+       It.increment(Ec))
+    if (It->path().extension() == ".part") Found.push_back(It->path().string());
+  return Found;
+}
+
+ScopedQuickRetries::ScopedQuickRetries() : FOld(TRetryPolicy::Default()) {
+  TRetryPolicy Quick = FOld;
+  Quick.FirstDelay = std::chrono::milliseconds(1);
+  Quick.MaxDelay = std::chrono::milliseconds(4);
+  Quick.MaxRetryAfter = std::chrono::milliseconds(20);
+  TRetryPolicy::SetDefault(Quick);
+}
+
+ScopedQuickRetries::~ScopedQuickRetries() { TRetryPolicy::SetDefault(FOld); }
+
 }  // namespace kelvo::test

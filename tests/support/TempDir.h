@@ -1,6 +1,9 @@
 #pragma once
 // A fresh folder per test, removed with everything in it when the test ends.
 #include <string>
+#include <vector>
+
+#include "core/Retry.h"
 
 namespace kelvo::test {
 
@@ -34,6 +37,21 @@ class ScopedEnv {
   std::string FName;
   bool FHad = false;
   std::string FOld;
+};
+
+// Files ending in ".part" anywhere below Dir (temporary downloads left behind).
+std::vector<std::string> PartFilesBelow(const std::string& Dir);
+
+// Repeated cloud requests wait only milliseconds (Retry-After included) for the life of the object.
+class ScopedQuickRetries {
+ public:
+  ScopedQuickRetries();
+  ~ScopedQuickRetries();
+  ScopedQuickRetries(const ScopedQuickRetries&) = delete;
+  ScopedQuickRetries& operator=(const ScopedQuickRetries&) = delete;
+
+ private:
+  TRetryPolicy FOld;
 };
 
 }  // namespace kelvo::test
