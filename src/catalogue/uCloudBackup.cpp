@@ -80,7 +80,14 @@ std::string TCloudBackupService::GetPlanFolderID(const TBackupPlan& Plan) {
 }
 
 std::string TCloudBackupService::GetRestoreMetaFolderID() {
-  return FGoogleDrive->EnsureFolderPath(GetAccountFolderID(), "restoremeta");
+  const std::string FolderID = FGoogleDrive->EnsureFolderPath(GetAccountFolderID(), "restoremeta");
+  // Never list without a parent: that would be the whole Drive, other customers' folders included.
+  if (FolderID.empty()) throw EDriveError("Drive'da \"restoremeta\" klasoru bulunamadi ve olusturulamadi.");
+  return FolderID;
+}
+
+void TCloudBackupService::SetCancelToken(std::shared_ptr<const TCancelToken> Token) {
+  FGoogleDrive->SetCancelToken(std::move(Token));
 }
 
 bool TCloudBackupService::DownloadAccountRestoreData(std::string& ResultMessage) {
@@ -90,7 +97,7 @@ bool TCloudBackupService::DownloadAccountRestoreData(std::string& ResultMessage)
   try {
     EnsureGoogleToken();
     const std::string FolderID = GetRestoreMetaFolderID();
-    const std::vector<TDriveFileInfo> Entries = FGoogleDrive->ListFiles(FolderID);
+    const std::vector<TDriveFileInfo> Entries = FGoogleDrive->ListFolder(FolderID);
     const std::string ConfigDir = FAppConfig->GetConfigDir();
     for (const TDriveFileInfo& Entry : Entries) {
       if (Entry.FileID.empty() || Entry.Name.empty() || IsFolderEntry(Entry)) continue;
@@ -164,7 +171,7 @@ bool TCloudBackupService::IsPlanBackupFile(const TBackupPlan& Plan, const TDrive
 
 void TCloudBackupService::CollectPlanBackups(const TBackupPlan& Plan, const std::string& FolderID,
                                              std::vector<TDriveFileInfo>& Files) {
-  const std::vector<TDriveFileInfo> Entries = FGoogleDrive->ListFiles(FolderID);
+  const std::vector<TDriveFileInfo> Entries = FGoogleDrive->ListFolder(FolderID);
   bool Any = false;
   for (const TDriveFileInfo& Entry : Entries) {
     if (!IsPlanBackupFile(Plan, Entry)) continue;
@@ -186,7 +193,7 @@ void TCloudBackupService::ListFolderFilesRecursive(const std::string& FolderID, 
     LogWarnFmt("Drive klasor agaci cok derin, atlandi: %s", RelativePrefix);
     return;
   }
-  for (const TDriveFileInfo& Entry : FGoogleDrive->ListFiles(FolderID)) {
+  for (const TDriveFileInfo& Entry : FGoogleDrive->ListFolder(FolderID)) {
     if (Entry.FileID.empty() || Entry.Name.empty()) continue;
     const std::string Relative = RelativePrefix.empty() ? Entry.Name : RelativePrefix + "\\" + Entry.Name;
     if (IsFolderEntry(Entry)) {
@@ -244,12 +251,18 @@ bool TCloudBackupService::DownloadDriveBackupFile(const TDriveFileInfo& FileInfo
     const std::string FileID = Trim(FileInfo.FileID);
     if (FileID.empty()) throw std::runtime_error("Indirilecek Drive dosya ID bos.");
     if (Trim(DestPath).empty()) throw std::runtime_error("Indirme hedef yolu bos.");
-    if (FGoogleDrive->DownloadFile(FileID, DestPath, FOnDownloadProgress)) {
-      ResultMessage = "Dosya indirildi: " + DestPath;
-      return true;
+    TDriveFileInfo File = FileInfo;
+    File.FileID = FileID;
+    try {
+      FGoogleDrive->DownloadTo(File, DestPath, FOnDownloadProgress);
+    } catch (const EOperationCancelled&) {
+      throw;
+    } catch (const std::exception& E) {
+      LogException("Indirme istisna: " + DestPath, E);
+      throw EDriveError("Drive dosyasi indirilemedi: " + FileInfo.Name);
     }
-    ResultMessage = "Drive dosyasi indirilemedi: " + FileInfo.Name;
-    return false;
+    ResultMessage = "Dosya indirildi: " + DestPath;
+    return true;
   } catch (const std::exception& E) {
     ResultMessage = E.what();
     LogException("Drive secili dosya indirme hatasi", E);

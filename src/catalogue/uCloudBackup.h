@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalogue/uBackupPlans.h"
+#include "core/CancelToken.h"
 #include "core/uAppConfig.h"
 #include "drive/uGoogleAuth.h"
 #include "drive/uGoogleDrive.h"
@@ -30,6 +31,8 @@ class TCloudBackupService {
   // The plan's backup files (every file of the tree for folder plans), newest first.
   bool ListPlanDriveBackups(const TBackupPlan& Plan, std::vector<TDriveFileInfo>& Files, std::string& ResultMessage);
   bool DownloadDriveBackupFile(const TDriveFileInfo& FileInfo, const std::string& DestPath, std::string& ResultMessage);
+  // Every Drive request of this service ends (with a false result) once Token is cancelled.
+  void SetCancelToken(std::shared_ptr<const TCancelToken> Token);
 
   TMSSQLBackupConfig FConfig;
   TFirebirdBackupConfig FFirebirdConfig;

@@ -42,29 +42,31 @@ bool IsSafeLocalName(const std::string& Name) {
   return !IsDeviceName(Name);
 }
 
-bool BuildSafeLocalPath(const std::string& BaseFolder, const std::string& RelativePath, std::string& Path,
-                        std::string& Message) {
-  Path.clear();
+bool SplitSafeRelativePath(const std::string& RelativePath, std::vector<std::string>& Parts, std::string& Message) {
+  Parts.clear();
   Message.clear();
   const std::string Shown = RelativePath.find('\0') == std::string::npos ? RelativePath : "(NUL)";
-  if (RelativePath.empty() || RelativePath[0] == '\\' || RelativePath[0] == '/') {
-    Message = Fmt("Gecersiz dosya yolu: %s", Shown);
-    return false;
-  }
-  std::string Result = BaseFolder;
-  size_t Start = 0;
-  while (true) {
+  bool Ok = !RelativePath.empty() && RelativePath[0] != '\\' && RelativePath[0] != '/';
+  for (size_t Start = 0; Ok;) {
     const size_t End = RelativePath.find_first_of("\\/", Start);
-    const std::string Part = RelativePath.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
-    if (!IsSafeLocalName(Part)) {
-      Message = Fmt("Gecersiz dosya yolu: %s", Shown);
-      return false;
-    }
-    Result = JoinPath(Result, Part);
+    Parts.push_back(RelativePath.substr(Start, End == std::string::npos ? std::string::npos : End - Start));
+    Ok = IsSafeLocalName(Parts.back());
     if (End == std::string::npos) break;
     Start = End + 1;
   }
-  Path = Result;
+  if (Ok) return true;
+  Parts.clear();
+  Message = Fmt("Gecersiz dosya yolu: %s", Shown);
+  return false;
+}
+
+bool BuildSafeLocalPath(const std::string& BaseFolder, const std::string& RelativePath, std::string& Path,
+                        std::string& Message) {
+  Path.clear();
+  std::vector<std::string> Parts;
+  if (!SplitSafeRelativePath(RelativePath, Parts, Message)) return false;
+  Path = BaseFolder;
+  for (const std::string& Part : Parts) Path = JoinPath(Path, Part);
   return true;
 }
 

@@ -1,9 +1,5 @@
 #include "drive/uGoogleDrive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +10,8 @@
 #include "core/AsciiJson.h"
 #include "core/Endpoints.h"
 #include "core/FileIO.h"
+#include "core/Md5.h"
+#include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "core/uLogger.h"
 #include "drive/FormUrlEncoding.h"
@@ -25,6 +23,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr char ListFields[] = "nextPageToken,files(id,name,size,md5Checksum,mimeType,modifiedTime)";
+// Shared drives are reached too: every request says so, listings also take their items.
+constexpr char AllDrives[] = "&supportsAllDrives=true";
+constexpr char AllDrivesListing[] = "&supportsAllDrives=true&includeItemsFromAllDrives=true";
 
 // Connection time-out and the response time-out (the longest wait for the next bytes, downloads
 // included) of the Drive client. Tests that shortened the HTTP defaults keep theirs.
@@ -134,26 +135,75 @@ TDateTime ConvertibleUtcToLocal(TDateTime Utc) {
   return Utc >= First && Utc < Last ? UtcToLocal(Utc) : 0;
 }
 
-void RemoveFile(const std::string& Path) { ::unlink(Path.c_str()); }
-
-// The temporary file, emptied: an old one is removed first so a link planted in its place is not
-// followed.
-void CreateEmptyFile(const std::string& Path) {
-  RemoveFile(Path);
-  const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (Fd < 0) throw EFileError(Fmt("Dosya olusturulamadi: %s: %s", Path, std::strerror(errno)));
-  ::close(Fd);
+const TCancelToken& NeverCancelled() {
+  static const TCancelToken Token;
+  return Token;
 }
 
-int64_t FileSize(const std::string& Path) {
-  struct stat St {};
-  if (::stat(Path.c_str(), &St) != 0) throw EFileError(Fmt("Dosya okunamadi: %s: %s", Path, std::strerror(errno)));
-  return St.st_size;
+// The Drive's error reason: "errors[0].reason", else "status"; empty when the body has neither.
+std::string DriveErrorReason(const std::string& Body) {
+  const Json Reply = Json::parse(Body, nullptr, false);
+  if (Reply.is_discarded() || !Reply.is_object()) return {};
+  const auto Error = Reply.find("error");
+  if (Error == Reply.end() || !Error->is_object()) return {};
+  if (const auto Errors = Error->find("errors");
+      Errors != Error->end() && Errors->is_array() && !Errors->empty() && Errors->front().is_object()) {
+    const std::string Reason = TextMember(Errors->front(), "reason");
+    if (!Reason.empty()) return Reason;
+  }
+  return TextMember(*Error, "status");
 }
+
+// Checks the bytes of a download while they arrive: written through the temporary file's own
+// descriptor and hashed on the way, so no second pass over the file is needed.
+class TVerifyingSink : public IHttpBodySink {
+ public:
+  explicit TVerifyingSink(platform::TTempFile& File) : FFile(File) {}
+  void Begin(int64_t Offset) override {
+    // A 200 reply to a range request brings the whole content again.
+    if (Offset == 0 && FFile.Size() > 0) {
+      FFile.Truncate(0);
+      FHash.Reset();
+    } else if (Offset != FFile.Size()) {
+      throw EDriveError(Fmt("Drive beklenmeyen bir aralik gonderdi (%d yerine %d).", Offset, FFile.Size()));
+    }
+  }
+  void Write(const char* Data, size_t Size) override {
+    FFile.Write(Data, Size);
+    FHash.Update(Data, Size);
+  }
+  std::string Md5() const { return FHash.HexDigest(); }
+
+ private:
+  platform::TTempFile& FFile;
+  TMd5 FHash;
+};
 
 }  // namespace
 
 // ---- free helpers ----
+
+std::string DriveFailureText(const THttpResponse& Response) {
+  const std::string Reason = DriveErrorReason(Response.Text());
+  return Reason.empty() ? Fmt("(%d)", Response.Status) : Fmt("(%d %s)", Response.Status, Reason);
+}
+
+bool IsTransientDriveReply(const THttpResponse& Response) {
+  switch (Response.Status) {
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+      return true;
+    case 403: {
+      const std::string Reason = DriveErrorReason(Response.Text());
+      return Reason == "userRateLimitExceeded" || Reason == "rateLimitExceeded";
+    }
+    default:
+      return false;
+  }
+}
 
 std::string EscapeDriveQueryText(const std::string& Text) {
   std::string Out;
@@ -211,7 +261,8 @@ TDateTime DriveTimeToLocal(const std::string& Text) {
 
 TGoogleDrive::TGoogleDrive(TGoogleAuth& Auth) : TGoogleDrive(&Auth) {}
 
-TGoogleDrive::TGoogleDrive(TGoogleAuth* Auth) : FAuth(Auth), FHttpClient(std::make_unique<THttpClient>()) {
+TGoogleDrive::TGoogleDrive(TGoogleAuth* Auth)
+    : FAuth(Auth), FHttpClient(std::make_unique<THttpClient>()), FRetry(TRetryPolicy::Default()) {
   FHttpClient->SetTimeouts(DriveTimeouts());
 }
 
@@ -236,27 +287,75 @@ THttpHeaders TGoogleDrive::AuthHeaders() {
 
 bool TGoogleDrive::Interactive() const { return FAuth && FAuth->GetInteractiveMessages(); }
 
+void TGoogleDrive::SetCancelToken(std::shared_ptr<const TCancelToken> Token) {
+  FCancel = Token;
+  FHttpClient->SetCancelToken(std::move(Token));
+}
+
+const TCancelToken& TGoogleDrive::Cancel() const { return FCancel ? *FCancel : NeverCancelled(); }
+
+THttpResponse TGoogleDrive::WithRetry(const char* What, const std::function<THttpResponse()>& Attempt,
+                                      bool Idempotent) {
+  const int Attempts = std::max(1, FRetry.MaxAttempts);
+  for (int Try = 1;; ++Try) {
+    std::optional<std::chrono::milliseconds> RetryAfter;
+    std::string Why;
+    try {
+      THttpResponse Response = Attempt();
+      if (Try >= Attempts || !IsTransientDriveReply(Response)) return Response;
+      RetryAfter = ParseRetryAfter(Response.HeaderValue("Retry-After"));
+      Why = DriveFailureText(Response);
+    } catch (const EHttpError& E) {
+      if (Try >= Attempts || !E.IsTransient() || !Idempotent) throw;
+      Why = E.what();
+    }
+    const std::chrono::milliseconds Delay = FRetry.DelayFor(Try, RetryAfter);
+    LogWarnFmt("%s tekrarlanacak (%d/%d, %d ms sonra): %s", What, Try + 1, Attempts,
+               static_cast<int64_t>(Delay.count()), Why);
+    FRetry.Sleep(Delay, Cancel());
+  }
+}
+
+std::vector<TDriveFileInfo> TGoogleDrive::ListFolder(const std::string& ParentFolderID) {
+  if (Trim(ParentFolderID).empty()) throw EDriveError("Drive listesi alinamadi: ust klasor belirlenemedi.");
+  return ListPages(ParentFolderID);
+}
+
 std::vector<TDriveFileInfo> TGoogleDrive::ListFiles(const std::string& ParentFolderID) {
-  std::vector<TDriveFileInfo> Result;
-  std::string PageToken;
-  std::set<std::string> UsedTokens;
   try {
-    do {
-      std::string Url = GetGoogleDriveUrl() + "?pageSize=1000&fields=" + ListFields;
-      if (!ParentFolderID.empty())
-        Url += "&q=" + FormUrlEncode("'" + EscapeDriveQueryText(ParentFolderID) + "' in parents and trashed=false");
-      if (!PageToken.empty()) Url += "&pageToken=" + FormUrlEncode(PageToken);
-      const THttpResponse Response = FHttpClient->Get(Url, AuthHeaders());
-      PageToken.clear();
-      std::string Next;
-      if (!ReadDriveListPage(Response.Text(), Result, Next)) break;
-      // A token handed out before would repeat the same pages for ever.
-      if (!Next.empty() && UsedTokens.insert(Next).second) PageToken = Next;
-    } while (!PageToken.empty());
+    return ListPages(ParentFolderID);
+  } catch (const EOperationCancelled&) {
+    return {};
   } catch (const std::exception& E) {
+    LogException("Drive listesi alinamadi", E);
     if (Interactive()) ShowGoogleUserMessage(std::string("Liste hatası: ") + E.what());
     return {};
   }
+}
+
+std::vector<TDriveFileInfo> TGoogleDrive::ListPages(const std::string& ParentFolderID) {
+  std::vector<TDriveFileInfo> Result;
+  std::string PageToken;
+  std::set<std::string> UsedTokens;
+  do {
+    std::string Url = GetGoogleDriveUrl() + "?pageSize=1000&fields=" + ListFields + AllDrivesListing;
+    if (!ParentFolderID.empty())
+      Url += "&q=" + FormUrlEncode("'" + EscapeDriveQueryText(ParentFolderID) + "' in parents and trashed=false");
+    if (!PageToken.empty()) Url += "&pageToken=" + FormUrlEncode(PageToken);
+    THttpResponse Response;
+    try {
+      Response = WithRetry("Drive listesi", [&] { return FHttpClient->Get(Url, AuthHeaders()); });
+    } catch (const EHttpError& E) {
+      throw EDriveError(std::string("Drive listesi alinamadi: ") + E.what());
+    }
+    if (Response.Status != 200) throw EDriveError("Drive listesi alinamadi " + DriveFailureText(Response));
+    PageToken.clear();
+    std::string Next;
+    if (!ReadDriveListPage(Response.Text(), Result, Next))
+      throw EDriveReplyError("Drive listesi alinamadi: yanit okunamadi.");
+    // A token handed out before would repeat the same pages for ever.
+    if (!Next.empty() && UsedTokens.insert(Next).second) PageToken = Next;
+  } while (!PageToken.empty());
   return Result;
 }
 
@@ -267,8 +366,10 @@ std::string TGoogleDrive::SearchSubFolder(const std::string& ParentFolderID, con
     const std::string Query = "'" + EscapeDriveQueryText(ParentFolderID) + "' in parents and name='" +
                               EscapeDriveQueryText(FolderName) + "' and mimeType='" + DriveFolderMimeType +
                               "' and trashed=false";
+    const std::string Url =
+        GetGoogleDriveUrl() + "?fields=files(id,name)" + AllDrivesListing + "&q=" + FormUrlEncode(Query);
     const THttpResponse Response =
-        FHttpClient->Get(GetGoogleDriveUrl() + "?fields=files(id,name)&q=" + FormUrlEncode(Query), AuthHeaders());
+        WithRetry("Drive klasor aramasi", [&] { return FHttpClient->Get(Url, AuthHeaders()); });
     const Json Reply = Json::parse(Response.Text(), nullptr, false);
     if (Reply.is_discarded() || !Reply.is_object()) return {};
     const auto Files = Reply.find("files");
@@ -276,6 +377,8 @@ std::string TGoogleDrive::SearchSubFolder(const std::string& ParentFolderID, con
     Answered = Response.Status == 200;
     if (Files->empty() || !Files->front().is_object()) return {};
     return TextMember(Files->front(), "id");
+  } catch (const EOperationCancelled&) {
+    throw;
   } catch (const std::exception& E) {
     LogException("FindSubFolder: " + FolderName, E);
     return {};
@@ -290,11 +393,15 @@ std::string TGoogleDrive::FindSubFolder(const std::string& ParentFolderID, const
 std::string TGoogleDrive::CreateFolder(const std::string& FolderName, const std::string& ParentFolderID) {
   Json Meta = {{"name", FolderName}, {"mimeType", DriveFolderMimeType}};
   if (!ParentFolderID.empty()) Meta["parents"] = Json::array({ParentFolderID});
-  const THttpResponse Response = FHttpClient->Post(GetGoogleDriveUrl() + "?fields=id,name", ToAsciiJson(Meta), [&] {
-    THttpHeaders Headers = AuthHeaders();
-    Headers.emplace_back("Content-Type", "application/json");
-    return Headers;
-  }());
+  const std::string Body = ToAsciiJson(Meta);
+  const THttpResponse Response = WithRetry(
+      "Drive klasor olusturma",
+      [&] {
+        THttpHeaders Headers = AuthHeaders();
+        Headers.emplace_back("Content-Type", "application/json");
+        return FHttpClient->Post(GetGoogleDriveUrl() + "?fields=id,name" + AllDrives, Body, Headers);
+      },
+      false);
   const std::string Text = Response.Text();
   if (Response.Status != 200) {
     LogErrorFmt("Klasor olusturma HTTP %d: %s", Response.Status, Text);
@@ -350,38 +457,78 @@ std::string TGoogleDrive::EnsureFolderPath(const std::string& RootFolderID, cons
   return Parent;
 }
 
+TDriveFileInfo TGoogleDrive::FileMetadata(const std::string& FileID) {
+  const std::string Url =
+      GetGoogleDriveUrl() + "/" + UrlEncode(FileID) + "?fields=id,name,size,md5Checksum" + AllDrives;
+  const THttpResponse Response = WithRetry("Drive dosya bilgisi", [&] { return FHttpClient->Get(Url, AuthHeaders()); });
+  if (Response.Status != 200) throw EDriveError("Drive dosyasi indirilemedi " + DriveFailureText(Response));
+  std::vector<TDriveFileInfo> One;
+  std::string Ignored;
+  if (!ReadDriveListPage("{\"files\":[" + Response.Text() + "]}", One, Ignored) || One.size() != 1)
+    throw EDriveReplyError("Drive dosya bilgisi okunamadi.");
+  return One.front();
+}
+
+platform::TTempFile TGoogleDrive::DownloadToTemp(const TDriveFileInfo& File, const platform::TFolder& Folder,
+                                                 const std::string& Stem, const TUploadProgress& OnProgress) {
+  const TDriveFileInfo Expected = File.Size > 0 || !File.MD5.empty() ? File : FileMetadata(File.FileID);
+  platform::TTempFile Temp = platform::TTempFile::Create(Folder, Stem);
+  TVerifyingSink Sink(Temp);
+  TTransferProgress During;
+  if (OnProgress)
+    During = [&](int64_t Done, int64_t Total) {
+      if (Expected.Size > 0) Total = Expected.Size;
+      if (Total > 0 && Done < Total) OnProgress(Done, Total);
+    };
+  // The ID comes from the cloud: encoded, it can only ever name one file.
+  const std::string Url = GetGoogleDriveUrl() + "/" + UrlEncode(File.FileID) + "?alt=media" + AllDrives;
+  THttpResponse Response;
+  try {
+    Response = WithRetry("Drive indirme", [&] {
+      // What arrived before a break stays: the next attempt asks for the rest.
+      THttpResponse Reply = FHttpClient->Download(Url, AuthHeaders(), Sink, During, Temp.Size());
+      if (Reply.Status == 416) {
+        Temp.Truncate(0);
+        Reply = FHttpClient->Download(Url, AuthHeaders(), Sink, During, 0);
+      }
+      return Reply;
+    });
+  } catch (const EHttpError& E) {
+    throw EDriveError(std::string("Drive dosyasi indirilemedi: ") + E.what());
+  }
+  if (Response.Status != 200 && Response.Status != 206)
+    throw EDriveError("Drive dosyasi indirilemedi " + DriveFailureText(Response));
+  const bool SizeKnown = Expected.Size > 0 || !Expected.MD5.empty();
+  if (SizeKnown && Temp.Size() != Expected.Size)
+    throw EDriveError(
+        Fmt("Indirilen dosya eksik ya da fazla: %d bayt geldi, Drive'da %d bayt.", Temp.Size(), Expected.Size));
+  if (!Expected.MD5.empty() && !SameText(Sink.Md5(), Trim(Expected.MD5)))
+    throw EDriveError("Indirilen dosyanin MD5 ozeti Drive'dakiyle uyusmuyor; dosya bozuk geldi.");
+  return Temp;
+}
+
+void TGoogleDrive::DownloadTo(const TDriveFileInfo& File, const std::string& DestPath,
+                              const TUploadProgress& OnProgress) {
+  const std::string Name = FileNameOf(DestPath);
+  if (Name.empty() || Name == "." || Name == "..") throw EFileError("Gecersiz hedef dosya adi: " + DestPath);
+  const std::string FolderPath = FolderOf(DestPath);
+  const platform::TFolder Folder = platform::TFolder::Open(FolderPath.empty() ? "." : FolderPath, true);
+  platform::TTempFile Temp = DownloadToTemp(File, Folder, Name, OnProgress);
+  if (OnProgress) OnProgress(Temp.Size(), Temp.Size());
+  // The old file is replaced in one step: it is never missing or half-written.
+  Temp.Commit(Name, true);
+}
+
 bool TGoogleDrive::DownloadFile(const std::string& FileID, const std::string& DestPath,
                                 const TUploadProgress& OnProgress) {
-  const std::string TempPath = DestPath + ".part";
   try {
-    const std::string Folder = FolderOf(DestPath);
-    if (!Folder.empty() && !ForceDirectories(Folder))
-      throw EFileError(Fmt("Klasor olusturulamadi: %s: %s", Folder, std::strerror(errno)));
-    CreateEmptyFile(TempPath);
-    // Progress while the bytes arrive (the windows repaint from it); the completion call with the
-    // file's size is made below, once, and only for a complete download.
-    TTransferProgress During;
-    if (OnProgress)
-      During = [&OnProgress](int64_t Done, int64_t Total) {
-        if (Total > 0 && Done < Total) OnProgress(Done, Total);
-      };
-    // The ID comes from the cloud: encoded, it can only ever name one file.
-    const THttpResponse Response = FHttpClient->GetToFile(GetGoogleDriveUrl() + "/" + UrlEncode(FileID) + "?alt=media",
-                                                          AuthHeaders(), TempPath, During);
-    if (Response.Status != 200) {
-      RemoveFile(TempPath);
-      return false;
-    }
-    if (OnProgress) {
-      const int64_t Size = FileSize(TempPath);
-      OnProgress(Size, Size);
-    }
-    // rename replaces the old file in one step: it is never missing or half-written.
-    if (::rename(TempPath.c_str(), DestPath.c_str()) != 0)
-      throw EFileError(Fmt("Dosya tasinamadi: %s: %s", DestPath, std::strerror(errno)));
+    TDriveFileInfo File;
+    File.FileID = FileID;
+    DownloadTo(File, DestPath, OnProgress);
     return true;
+  } catch (const EOperationCancelled&) {
+    return false;
   } catch (const std::exception& E) {
-    RemoveFile(TempPath);
     LogException("Indirme istisna: " + DestPath, E);
     if (Interactive()) ShowGoogleUserMessage(std::string("İndirme hatası: ") + E.what());
     return false;

@@ -39,6 +39,8 @@ class CloudFixture : public ::testing::Test {
   // 2025-03-10 09:00:00 UTC.
   std::atomic<TimePoint> ClockNow{TimePoint{} + std::chrono::seconds(1741597200)};
 
+  ScopedQuickRetries QuickRetries;
+
   void SetUp() override {
     std::filesystem::create_directories(ProgramDir);
     platform::SetProgramDirForTests(ProgramDir);

@@ -39,6 +39,8 @@ class DriveFixture : public ::testing::Test {
   std::atomic<TimePoint> ClockNow{TimePoint{} + std::chrono::seconds(1741597200)};
   platform::TRegionalSettings Regional{',', "%d.%m.%Y", "%H:%M:%S"};
 
+  ScopedQuickRetries QuickRetries;
+
   void SetUp() override {
     std::filesystem::create_directories(ProgramDir);
     platform::SetProgramDirForTests(ProgramDir);

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "DriveFixture.h"
 #include "core/FileIO.h"
@@ -115,7 +116,7 @@ TEST_F(GoogleDriveTest, ListsEveryPageInReplyOrderWithTheFieldsItNeeds) {
     const std::string Target = Percent(Requests[I].Target);
     EXPECT_THAT(Target, ::testing::StartsWith(
                             "/drive/v3/files?pageSize=1000&fields=nextPageToken,files(id,name,size,md5Checksum,"
-                            "mimeType,modifiedTime)&q='" +
+                            "mimeType,modifiedTime)&supportsAllDrives=true&includeItemsFromAllDrives=true&q='" +
                             Folder + "' in parents and trashed=false"));
     EXPECT_EQ(Target.find("pageToken=") != std::string::npos, I > 0) << Target;
   }
@@ -178,45 +179,107 @@ TEST_F(GoogleDriveTest, DriveTimesAreConvertedFromUtcWithFallbacks) {
     EXPECT_EQ(DriveTimeToLocal(Bad), 0) << Bad;
 }
 
-TEST_F(GoogleDriveTest, AnErrorReplyEndsTheListingWithWhatCameBeforeIt) {
+TEST_F(GoogleDriveTest, AFailedPageFailsTheWholeListingAndPassingFailuresAreRepeated) {
   const std::string Folder = FolderWithFiles("A", 2500);
-  TFault RateLimit = cloudsim::DriveRateLimitFault(1);
-  RateLimit.Skip = 1;
-  Sim.AddFault(RateLimit);
-  EXPECT_EQ(Drive->ListFiles(Folder).size(), 1000u);
-
-  TFault ServerError = cloudsim::DriveServerErrorFault(1);
-  ServerError.Skip = 2;
-  Sim.AddFault(ServerError);
-  EXPECT_EQ(Drive->ListFiles(Folder).size(), 2000u);
-
   KELVO_REQUIRE_FIXTURE(Html, "drive/gargle_drive_429_automated_queries.html");
-  TFault Page = Canned(429, test::ReadBytes(Html), 1);
-  Page.ContentType = "text/html; charset=UTF-8";
-  Sim.AddFault(Page);
-  EXPECT_EQ(Drive->ListFiles(Folder).size(), 1000u);
-}
-
-TEST_F(GoogleDriveTest, BrokenTransfersAndBadEntriesGiveAnEmptyList) {
-  const std::string Folder = FolderWithFiles("A", 1500);
+  TFault HtmlPage = Canned(429, test::ReadBytes(Html), 1);
+  HtmlPage.ContentType = "text/html; charset=UTF-8";
   TFault Cut;
   Cut.Kind = TFaultKind::CutMidBody;
   Cut.PathPrefix = cloudsim::DriveFilesPath;
   Cut.Skip = 1;
-  Cut.Times = 1;
-  Sim.AddFault(Cut);
-  EXPECT_TRUE(Drive->ListFiles(Folder).empty());
-
-  Sim.AddFault(Canned(200, R"({"files":[{"id":"a"},7]})", 1));
-  EXPECT_TRUE(Drive->ListFiles(Folder).empty()) << "an entry that is not an object discards everything";
-
   TFault Hang;
   Hang.Kind = TFaultKind::NoAnswer;
   Hang.PathPrefix = cloudsim::DriveFilesPath;
-  Hang.Times = 1;
-  Sim.AddFault(Hang);
-  EXPECT_TRUE(Drive->ListFiles(Folder).empty());
-  EXPECT_EQ(Drive->ListFiles(Folder).size(), 1500u) << "the client works on afterwards";
+  Hang.Skip = 1;
+  struct TCase {
+    const char* What;
+    TFault Fault;
+    int Skip;             // pages let through first
+    int Times;            // -1: for good
+    std::string Message;  // empty: the listing succeeds
+    int Requests;         // page requests in all
+  } Cases[] = {
+      {"rate limit on page 2, for good", cloudsim::DriveRateLimitFault(), 1, -1,
+       "Drive listesi alinamadi (403 userRateLimitExceeded)", 1 + 5},
+      {"server error on page 3, for good", cloudsim::DriveServerErrorFault(), 2, -1,
+       "Drive listesi alinamadi (500 backendError)", 2 + 5},
+      {"HTML 429 page on page 2, for good", HtmlPage, 1, -1, "Drive listesi alinamadi (429)", 1 + 5},
+      {"not found on page 2: not repeated", Canned(404, cloudsim::DriveErrorBody(404, "notFound", "File not found")), 1,
+       -1, "Drive listesi alinamadi (404 notFound)", 2},
+      {"garbage page 2: not repeated", Canned(200, "<html>"), 1, -1, "Drive listesi alinamadi: yanit okunamadi.", 2},
+      {"an entry that is not an object", Canned(200, R"({"files":[{"id":"a"},7]})"), 0, -1, "Drive listesi okunamadi",
+       1},
+      {"connection cut on page 2, for good", Cut, 1, -1, "Drive listesi alinamadi: HTTP istegi basarisiz", 1 + 5},
+      {"rate limit twice", cloudsim::DriveRateLimitFault(), 1, 2, "", 3 + 2},
+      {"server error three times", cloudsim::DriveServerErrorFault(), 2, 3, "", 3 + 3},
+      {"connection cut once", Cut, 1, 1, "", 3 + 1},
+      {"no answer once (a time-out)", Hang, 1, 1, "", 3 + 1},
+  };
+  for (TCase& C : Cases) {
+    C.Fault.Skip = C.Skip;
+    C.Fault.Times = C.Times;
+    Sim.ClearFaults();
+    Sim.AddFault(C.Fault);
+    Sim.ResetCounts();
+    std::string Message;
+    size_t Count = 0;
+    try {
+      Count = Drive->ListFolder(Folder).size();
+    } catch (const EDriveError& E) {
+      Message = E.what();
+    }
+    if (C.Message.empty()) {
+      EXPECT_EQ(Count, 2500u) << C.What;
+      EXPECT_EQ(Message, "") << C.What;
+    } else {
+      EXPECT_THAT(Message, ::testing::StartsWith(C.Message)) << C.What;
+      EXPECT_EQ(Count, 0u) << C.What;
+    }
+    EXPECT_EQ(Sim.RequestCount("GET", cloudsim::DriveFilesPath), C.Requests) << C.What;
+  }
+  Sim.ClearFaults();
+  Sim.AddFault(cloudsim::DriveRateLimitFault());
+  EXPECT_TRUE(Drive->ListFiles(Folder).empty()) << "never a partial list";
+  EXPECT_THROW(Drive->ListFolder(""), EDriveError) << "nothing is listed without a parent";
+}
+
+TEST_F(GoogleDriveTest, RetriesWaitWithJitterHonourRetryAfterAndEndOnACancel) {
+  std::vector<int64_t> Waits;
+  TRetryPolicy Policy;
+  Policy.Wait = [&](std::chrono::milliseconds Delay, const TCancelToken&) {
+    Waits.push_back(Delay.count());
+    return true;
+  };
+  Drive->SetRetryPolicy(Policy);
+  const std::string Folder = FolderWithFiles("A", 3);
+  TFault Busy = Canned(429, cloudsim::DriveErrorBody(429, "rateLimitExceeded", "Rate Limit Exceeded"));
+  Busy.Headers = {{"Retry-After", "7"}};
+  Sim.AddFault(Busy);
+  Sim.AddFault(cloudsim::DriveServerErrorFault(3));
+  EXPECT_EQ(Drive->ListFolder(Folder).size(), 3u);
+  ASSERT_EQ(Waits.size(), 4u);
+  EXPECT_EQ(Waits[0], 7000) << "Retry-After decides";
+  // Full jitter: the n-th repeat waits at most 1 s * 2^(n-1).
+  for (size_t I = 1; I < Waits.size(); ++I) EXPECT_LE(Waits[I], 1000 << I) << I;
+
+  // A cancel during a wait ends the listing at once.
+  auto Cancel = std::make_shared<TCancelToken>();
+  Drive->SetCancelToken(Cancel);
+  Policy.Wait = {};
+  Policy.FirstDelay = std::chrono::seconds(30);
+  Drive->SetRetryPolicy(Policy);
+  Sim.AddFault(cloudsim::DriveServerErrorFault());
+  std::thread Canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Cancel->Cancel();
+  });
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_THROW(Drive->ListFolder(Folder), EOperationCancelled);
+  Canceller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(2));
+  EXPECT_EQ(ParseRetryAfter("Wed, 21 Oct 2015 07:28:00 GMT"), std::chrono::milliseconds(0)) << "a date in the past";
+  EXPECT_EQ(ParseRetryAfter("soon"), std::nullopt);
 }
 
 TEST_F(GoogleDriveTest, RepliesOfTheWrongShapeAreReadAsFarAsTheyGo) {
@@ -288,7 +351,7 @@ TEST_F(GoogleDriveTest, FindSubFolderEscapesQuotesAndTakesTheFirstFolder) {
 
   EXPECT_EQ(Drive->FindSubFolder(Parent, "O'Brien"), Apostrophe);
   EXPECT_THAT(Percent(Sim.LastRequest(cloudsim::DriveFilesPath)->Target),
-              HasSubstr("?fields=files(id,name)&q='" + Parent +
+              HasSubstr("?fields=files(id,name)&supportsAllDrives=true&includeItemsFromAllDrives=true&q='" + Parent +
                         "' in parents and name='O\\'Brien' and mimeType='application/vnd.google-apps.folder' and "
                         "trashed=false"));
   EXPECT_EQ(Drive->FindSubFolder(Parent, "a\\b'"), Backslash);
@@ -332,7 +395,7 @@ TEST_F(GoogleDriveTest, EnsureFolderPathWalksCreatesAndRemembersEachLevel) {
 TEST_F(GoogleDriveTest, EnsureFolderPathStopsWhereALevelCannotBeFoundOrMade) {
   Sim.AddDriveFolder(DriveRoot(), "A");
   // A refused search creates nothing: a second folder of the same name would stand beside the first.
-  Sim.AddFault(cloudsim::DriveRateLimitFault(1));
+  Sim.AddFault(cloudsim::DriveRateLimitFault(5));
   EXPECT_EQ(Drive->EnsureFolderPath(DriveRoot(), "A"), "");
   EXPECT_EQ(Sim.RequestCount("POST", cloudsim::DriveFilesPath), 0);
   Sim.AddFault(Canned(200, "<html>busy</html>"));
@@ -340,7 +403,7 @@ TEST_F(GoogleDriveTest, EnsureFolderPathStopsWhereALevelCannotBeFoundOrMade) {
   EXPECT_EQ(Sim.RequestCount("POST", cloudsim::DriveFilesPath), 0);
 
   // A refused creation: the level above stays remembered.
-  TFault Refuse = cloudsim::DriveRateLimitFault(1);
+  TFault Refuse = cloudsim::DriveRateLimitFault(5);
   Refuse.Method = "POST";
   Sim.AddFault(Refuse);
   EXPECT_EQ(Drive->EnsureFolderPath(DriveRoot(), "A/New"), "");
@@ -365,7 +428,7 @@ TEST_F(GoogleDriveTest, CreateFolderSendsAsciiJsonAndReadsTheNewId) {
   const std::string Id = Drive->CreateFolder("Yedek \xC5\x9F/1 \"x\"", Parent);
   ASSERT_FALSE(Id.empty());
   const auto Request = Sim.LastRequest(cloudsim::DriveFilesPath);
-  EXPECT_EQ(Request->Target, "/drive/v3/files?fields=id,name");
+  EXPECT_EQ(Request->Target, "/drive/v3/files?fields=id,name&supportsAllDrives=true");
   EXPECT_EQ(Request->Body,
             "{\"name\":\"Yedek \\u015F\\/1 \\\"x\\\"\",\"mimeType\":\"application\\/vnd.google-apps.folder\","
             "\"parents\":[\"" +
@@ -409,7 +472,7 @@ class DriveDownloadTest : public GoogleDriveTest {
     Sim.SetDriveRoot(Root / "tree");
     FileId = Sim.DriveFileId("db.bak");
   }
-  bool PartLeft() const { return FileExists(Dest + ".part"); }
+  bool PartLeft() const { return !test::PartFilesBelow(Root.path()).empty(); }
 };
 
 TEST_F(DriveDownloadTest, ProgressArrivesWhileBytesComeAndTheOldFileStaysUntilTheEnd) {
@@ -439,7 +502,7 @@ TEST_F(DriveDownloadTest, ProgressArrivesWhileBytesComeAndTheOldFileStaysUntilTh
   EXPECT_TRUE(OldKept) << "the destination is replaced only when the content is complete";
   // The request is the plain media download.
   EXPECT_EQ(Sim.LastRequest(std::string(cloudsim::DriveFilesPath) + "/" + FileId)->Target,
-            "/drive/v3/files/" + FileId + "?alt=media");
+            "/drive/v3/files/" + FileId + "?alt=media&supportsAllDrives=true");
 }
 
 TEST_F(DriveDownloadTest, FailuresLeaveTheOldFileAndNoPartFile) {
@@ -447,31 +510,25 @@ TEST_F(DriveDownloadTest, FailuresLeaveTheOldFileAndNoPartFile) {
     EXPECT_FALSE(Drive->DownloadFile(Id, Dest, Progress)) << What;
     EXPECT_EQ(test::ReadBytes(Dest), "old content") << What;
     EXPECT_FALSE(PartLeft()) << What;
+    Sim.ClearFaults();
   };
   Expect("unknown file", "1nope");
   Expect("folder", DriveRoot());
   for (const TFaultKind Kind : {TFaultKind::CutMidBody, TFaultKind::ShortBody}) {
     TFault Cut;
     Cut.Kind = Kind;
-    Cut.PathPrefix = cloudsim::DriveFilesPath;
+    Cut.PathPrefix = std::string(cloudsim::DriveFilesPath) + "/";
     Cut.CutAfter = 1 << 20;
-    Cut.Times = 1;
     Sim.AddFault(Cut);
-    Expect(Kind == TFaultKind::ShortBody ? "body shorter than announced" : "connection cut", FileId);
+    Expect(Kind == TFaultKind::ShortBody ? "body shorter than announced, every time" : "connection cut every time",
+           FileId);
   }
-  TFault Short;
-  Short.Kind = TFaultKind::ShortBody;
-  Short.PathPrefix = cloudsim::DriveFilesPath;
-  Short.CutAfter = static_cast<int64_t>(Content.size()) - 1;
-  Short.Times = 1;
-  Sim.AddFault(Short);
-  Expect("one byte short", FileId);
-  Sim.AddFault(cloudsim::DriveRateLimitFault(1));
-  Expect("rate limit", FileId);
-  Sim.AddFault(cloudsim::DriveServerErrorFault(1));
-  Expect("server error", FileId);
+  Sim.AddFault(cloudsim::DriveRateLimitFault());
+  Expect("rate limit for good", FileId);
+  Sim.AddFault(cloudsim::DriveServerErrorFault());
+  Expect("server error for good", FileId);
   Sim.AddFault(Canned(206, "partial"));
-  Expect("a status other than 200", FileId);
+  Expect("a part that is not the file", FileId);
   Expect("progress handler raising", FileId, [](int64_t, int64_t) { throw std::runtime_error("iptal"); });
   Sim.RevokeAccessTokens();
   Expect("refused token", FileId);
@@ -487,13 +544,15 @@ TEST_F(DriveDownloadTest, CreatesTheFolderTakesEmptyFilesAndEncodesTheId) {
   EXPECT_TRUE(Drive->DownloadFile(FileId, Root / "plain.bak", {})) << "without a progress handler";
 
   EXPECT_FALSE(Drive->DownloadFile("../" + FileId + "?alt=json#", Dest, {}));
-  EXPECT_EQ(Sim.Requests().back().Target, "/drive/v3/files/..%2F" + FileId + "%3Falt%3Djson%23?alt=media");
+  EXPECT_EQ(
+      Sim.Requests().back().Target,
+      "/drive/v3/files/..%2F" + FileId + "%3Falt%3Djson%23?fields=id,name,size,md5Checksum&supportsAllDrives=true");
   EXPECT_EQ(test::ReadBytes(Dest), "old content");
 
   // A destination that is a folder cannot be replaced.
   std::filesystem::create_directories(Root / "folder.bak");
   EXPECT_FALSE(Drive->DownloadFile(FileId, Root / "folder.bak", {}));
-  EXPECT_FALSE(FileExists(Root / "folder.bak.part"));
+  EXPECT_FALSE(PartLeft());
 }
 
 TEST_F(GoogleDriveTest, EveryRequestAsksTheHolderForAValidToken) {
