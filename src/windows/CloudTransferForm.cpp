@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "catalogue/uCloudBackup.h"
@@ -145,13 +146,23 @@ std::string TCloudTransferForm::FormatModifiedTime(TDateTime Value) {
 
 void TCloudTransferForm::DownloadProgress(int64_t, int64_t) {}
 
+void TCloudTransferForm::JobProgress(const TCloudJobProgress& Progress) {
+  if (!Progress.Status.empty() && FStatusLabel->text().toStdString() != Progress.Status) SetStatus(Progress.Status);
+  DownloadProgress(Progress.FileBytes, Progress.FileTotal);
+}
+
+void TCloudTransferForm::RequestCancel() {
+  FCancelRequested = true;
+  if (FCancel) FCancel->Cancel();
+}
+
 bool TCloudTransferForm::FetchCloudCatalogue(std::string& Message) {
   TBusyScope Busy(*this);
   TWaitCursor Wait;
   SetStatusNow("Bulut geri yukleme bilgileri indiriliyor...");
   bool Ok = false;
   TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-  RunInBackground([&] { Ok = Service.DownloadAccountRestoreData(Message); });
+  RunService(Service, [&] { Ok = Service.DownloadAccountRestoreData(Message); });
   return Ok;
 }
 
@@ -161,25 +172,45 @@ bool TCloudTransferForm::FetchPlanFiles(const TBackupPlan& Plan, std::string& Me
   bool Ok = false;
   TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
   std::vector<TDriveFileInfo> Files;
-  RunInBackground([&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
+  RunService(Service, [&] { Ok = Service.ListPlanDriveBackups(Plan, Files, Message); });
   FFiles = Ok ? std::move(Files) : std::vector<TDriveFileInfo>{};
   return Ok;
 }
 
-void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TCloudBackupService* Progress) {
-  FProgressSerial = 0;
-  if (Progress)
-    Progress->FOnDownloadProgress = [this](int64_t Sent, int64_t Total) {
-      FProgressSent = Sent;
-      FProgressTotal = Total;
-      ++FProgressSerial;
-    };
-  uint64_t Shown = 0;
-  auto Carry = [this, &Shown] {
-    const uint64_t Serial = FProgressSerial;
-    if (Serial == Shown) return;
-    Shown = Serial;
-    DownloadProgress(FProgressSent, FProgressTotal);
+void TCloudTransferForm::RunService(TCloudBackupService& Service, const std::function<void()>& Work) {
+  auto Cancel = std::make_shared<TCancelToken>();
+  Service.SetCancelToken(Cancel);
+  RunInBackground([&](const TCloudJobProgressHandler&) { Work(); }, Cancel);
+}
+
+const TCloudJobSummary& TCloudTransferForm::RunJob(TCloudJob& Job) {
+  RunInBackground([&](const TCloudJobProgressHandler& Progress) { Job.Run(Progress); }, Job.Cancel());
+  return Job.Summary();
+}
+
+void TCloudTransferForm::RunInBackground(const std::function<void(const TCloudJobProgressHandler&)>& Work,
+                                         std::shared_ptr<TCancelToken> Cancel) {
+  FCancel = std::move(Cancel);
+  // A cancel asked for before the work started (a close while the window was opening) holds.
+  if (FCancel && FCloseWhenIdle) FCancel->Cancel();
+  // The latest report from the work's thread; Serial changes with every report.
+  std::mutex Mutex;
+  TCloudJobProgress Latest;
+  uint64_t Serial = 0, Shown = 0;
+  const TCloudJobProgressHandler Report = [&](const TCloudJobProgress& Progress) {
+    std::lock_guard Lock(Mutex);
+    Latest = Progress;
+    ++Serial;
+  };
+  auto Carry = [&] {
+    TCloudJobProgress Progress;
+    {
+      std::lock_guard Lock(Mutex);
+      if (Serial == Shown) return;
+      Shown = Serial;
+      Progress = Latest;
+    }
+    JobProgress(Progress);
   };
 
   QEventLoop Loop;
@@ -189,7 +220,7 @@ void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TClo
   std::exception_ptr Raised;
   std::thread Worker([&] {
     try {
-      Work();
+      Work(Report);
     } catch (...) {
       Raised = std::current_exception();
     }
@@ -203,7 +234,7 @@ void TCloudTransferForm::RunInBackground(const std::function<void()>& Work, TClo
   Loop.exec(isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   Worker.join();
   Tick.stop();
-  if (Progress) Progress->FOnDownloadProgress = nullptr;
+  FCancel.reset();
   Carry();
   if (Raised) std::rethrow_exception(Raised);
 }
@@ -220,11 +251,18 @@ TCloudTransferForm::TBusyScope::~TBusyScope() {
     FRefresh();
   else
     FForm.UpdateButtons();
+  // A close asked for while busy happens now that the work has ended (after the caller has
+  // written its summary).
+  if (FForm.FCloseWhenIdle)
+    QTimer::singleShot(0, &FForm, [Form = &FForm] {
+      if (!Form->FBusy) Form->done(mrCancel);
+    });
 }
 
 void TCloudTransferForm::reject() {
   if (FBusy) {
-    FCancelRequested = true;
+    FCloseWhenIdle = true;
+    RequestCancel();
     return;
   }
   done(mrCancel);
@@ -232,7 +270,8 @@ void TCloudTransferForm::reject() {
 
 void TCloudTransferForm::closeEvent(QCloseEvent* Event) {
   if (FBusy) {
-    FCancelRequested = true;
+    FCloseWhenIdle = true;
+    RequestCancel();
     Event->ignore();
     return;
   }

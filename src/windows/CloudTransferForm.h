@@ -1,11 +1,11 @@
 #pragma once
 // What the two cloud windows share: the plan box, the file list, the white bottom panel with its
-// progress bar, status line and "Kapat" button on the right, the busy state during which closing
-// only asks the work to stop after the current file, and the way cloud work runs: on a thread of
-// its own while this window's event loop keeps running, so the window repaints, its buttons
-// answer and byte progress reaches the bar however slow the network is.
+// progress bar, status line and "Kapat" button on the right, the busy state during which a cancel
+// ends the running transfer at once (closing cancels and then closes), and the way cloud work
+// runs: on a thread of its own while this window's event loop keeps running, so the window
+// repaints, its buttons answer and the job's progress reaches the window however slow the network
+// is.
 #include <QDialog>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "catalogue/uBackupPlans.h"
+#include "catalogue/uCloudJobs.h"
+#include "core/CancelToken.h"
 #include "core/DateTimes.h"
 #include "drive/uGoogleDrive.h"
 #include "windows/Dialogs.h"
@@ -46,8 +48,13 @@ class TCloudTransferForm : public QDialog {
   // Bytes of the file being downloaded, on this window's thread while the download runs. The
   // event loop keeps running on its own, so there is nothing to do unless a window shows bytes.
   virtual void DownloadProgress(int64_t BytesSent, int64_t TotalBytes);
+  // A running job's progress, on this window's thread (the latest report, a few times a second):
+  // the status line, then DownloadProgress with the file's bytes.
+  virtual void JobProgress(const TCloudJobProgress& Progress);
 
-  // Closing while work runs only asks it to stop; it ends after the current file.
+  // Ends the running work: the transfer under way stops at once and its temporary file goes.
+  void RequestCancel();
+  // Closing while work runs cancels it and closes the window when it has ended.
   void reject() override;
 
   std::vector<TBackupPlan> FPlans;
@@ -89,9 +96,14 @@ class TCloudTransferForm : public QDialog {
   bool FetchPlanFiles(const TBackupPlan& Plan, std::string& Message);
 
   // Runs Work away from this window's thread and returns when it has ended, passing on what it
-  // raised. With a service given, the byte progress it reports meanwhile reaches DownloadProgress
-  // on this thread.
-  void RunInBackground(const std::function<void()>& Work, TCloudBackupService* Progress = nullptr);
+  // raised. What Work reports through the handler it is given reaches JobProgress on this thread.
+  // Cancel (may be null) is what RequestCancel cancels meanwhile.
+  void RunInBackground(const std::function<void(const TCloudJobProgressHandler&)>& Work,
+                       std::shared_ptr<TCancelToken> Cancel);
+  // Runs the job in the background; its summary.
+  const TCloudJobSummary& RunJob(TCloudJob& Job);
+  // Runs a service operation in the background, cancellable like a job.
+  void RunService(TCloudBackupService& Service, const std::function<void()>& Work);
 
   // FBusy for the length of a scope; UpdateButtons (or the given refresh) at its end.
   class TBusyScope {
@@ -111,10 +123,8 @@ class TCloudTransferForm : public QDialog {
  private:
   void PlaceBottomControls();
 
-  // Latest byte counts from the service's thread; Serial changes with every report.
-  std::atomic<int64_t> FProgressSent{0};
-  std::atomic<int64_t> FProgressTotal{0};
-  std::atomic<uint64_t> FProgressSerial{0};
+  std::shared_ptr<TCancelToken> FCancel;  // of the work running now
+  bool FCloseWhenIdle = false;
 };
 
 }  // namespace kelvo

@@ -23,26 +23,12 @@ namespace {
 
 QString Q(const std::string& S) { return QString::fromStdString(S); }
 
-std::string Two(int V) { return (V < 10 ? "0" : "") + std::to_string(V); }
-
 std::string Extension(const std::string& Name) {
   const size_t Dot = Name.rfind('.');
   return Dot == std::string::npos || Dot == 0 ? std::string() : Name.substr(Dot);
 }
 
 }  // namespace
-
-std::string TimeStampedTarget(const std::string& Folder, const std::string& Name) {
-  const std::string Ext = Extension(Name);
-  const std::string Stem = Name.substr(0, Name.size() - Ext.size());
-  const TDateTimeParts T = DecodeDateTime(Now());
-  const std::string Stamp =
-      std::to_string(T.Year) + Two(T.Month) + Two(T.Day) + "_" + Two(T.Hour) + Two(T.Minute) + Two(T.Second);
-  std::string Target = JoinPath(Folder, Stem + "_" + Stamp + Ext);
-  for (int N = 2; FileExists(Target); ++N)
-    Target = JoinPath(Folder, Stem + "_" + Stamp + "_" + std::to_string(N) + Ext);
-  return Target;
-}
 
 TRestoreDrivePickerForm::TRestoreDrivePickerForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs)
     : TCloudTransferForm(Owner, std::move(Dialogs)) {
@@ -83,7 +69,7 @@ void TRestoreDrivePickerForm::BuildLayout() {
   OnClick(FSyncButton, [this] { SyncCloudCatalogue(true); });
   OnClick(FDownloadButton, [this] { DownloadFiles(true); });
   OnClick(FDownloadAllButton, [this] { DownloadFiles(false); });
-  OnClick(FCancelButton, [this] { FCancelRequested = true; });
+  OnClick(FCancelButton, [this] { RequestCancel(); });
   OnClick(FCloseButton, [this] { CloseButtonClick(); });
   connect(FListView, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
 }
@@ -163,44 +149,26 @@ void TRestoreDrivePickerForm::DownloadFiles(bool SelectedOnly) {
   if (!FDialogs->BrowseFolder(this, "Yedeklerin indirilecegi klasoru secin", Folder)) return;
   if (!ForceDirectories(Folder)) throw EFileError("Klasor olusturulamadi: " + Folder);
 
+  std::vector<TDriveFileInfo> Files;
+  for (const int Index : Work)
+    if (Index >= 0 && Index < static_cast<int>(FFiles.size())) Files.push_back(FFiles[Index]);
   FCancelRequested = false;
-  int Downloaded = 0, Failed = 0;
+  TPlanDownloadJob Job(std::move(Files), Folder);
   {
     TBusyScope Busy(*this, [this] {
       UpdateButtons();
       FProgressBar->setValue(0);
     });
-    TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    const int Count = static_cast<int>(Work.size());
-    for (int K = 1; K <= Count && !FCancelRequested; ++K) {
-      const int Index = Work[K - 1];
-      if (Index < 0 || Index >= static_cast<int>(FFiles.size())) continue;
-      const TDriveFileInfo File = FFiles[Index];
-      SetStatusNow(Fmt("Indiriliyor (%d/%d): %s", K, Count, File.Name));
-      std::string Message;
-      bool Ok = false;
-      if (!IsSafeLocalName(File.Name)) {
-        Message = "Gecersiz dosya adi: " + File.Name;
-      } else {
-        std::string Target = JoinPath(Folder, File.Name);
-        if (FileExists(Target)) Target = TimeStampedTarget(Folder, File.Name);
-        RunInBackground([&] { Ok = Service.DownloadDriveBackupFile(File, Target, Message); }, &Service);
-        if (Ok) FDownloadedFiles.push_back(Target);
-      }
-      if (Ok) {
-        ++Downloaded;
-      } else {
-        ++Failed;
-        LogWarnFmt("Drive yedek indirme hatasi: %s | %s", File.Name, Message);
-      }
-    }
+    RunJob(Job);
   }
-  const bool Cancelled = FCancelRequested;
-  if (Cancelled)
-    SetStatus(Fmt("Iptal edildi. %d dosya indirildi.", Downloaded));
+  const TCloudJobSummary& Summary = Job.Summary();
+  for (const TFileOutcome& File : Summary.Files)
+    if (File.Kind == TFileOutcomeKind::Done) FDownloadedFiles.push_back(File.LocalPath);
+  if (Summary.Stopped)
+    SetStatus(Fmt("Iptal edildi. %d dosya indirildi.", Summary.Done));
   else
-    SetStatus(Fmt("%d dosya indirildi, %d hata. Klasor: %s", Downloaded, Failed, Folder));
-  if (Downloaded > 0 && !Cancelled && Failed == 0) done(mrOk);
+    SetStatus(Fmt("%d dosya indirildi, %d hata. Klasor: %s", Summary.Done, Summary.Failed, Folder));
+  if (Summary.Done > 0 && !Summary.Stopped && Summary.Failed == 0) done(mrOk);
 }
 
 void TRestoreDrivePickerForm::CloseButtonClick() {

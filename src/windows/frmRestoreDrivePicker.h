@@ -45,9 +45,4 @@ class TRestoreDrivePickerForm : public TCloudTransferForm {
   void CloseButtonClick();
 };
 
-// A free name beside an existing file: the stem, "_", the local time as "yyyymmdd_hhnnss" and the
-// extension; "_2", "_3"... after the time when that name is taken too (two Drive files of the same
-// name within a second must not overwrite each other).
-std::string TimeStampedTarget(const std::string& Folder, const std::string& Name);
-
 }  // namespace kelvo

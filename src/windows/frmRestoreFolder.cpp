@@ -25,10 +25,6 @@ namespace {
 
 QString Q(const std::string& S) { return QString::fromStdString(S); }
 
-std::string RelativePathOf(const TDriveFileInfo& File) {
-  return Trim(File.RelativePath).empty() ? File.Name : File.RelativePath;
-}
-
 }  // namespace
 
 TRestoreFolderForm::TRestoreFolderForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs)
@@ -74,7 +70,7 @@ void TRestoreFolderForm::BuildLayout() {
   OnClick(FListButton, [this] { ListFolderFiles(); });
   OnClick(FBrowseButton, [this] { BrowseButtonClick(); });
   OnClick(FRestoreButton, [this] { RestoreFiles(); });
-  OnClick(FCancelButton, [this] { FCancelRequested = true; });
+  OnClick(FCancelButton, [this] { RequestCancel(); });
   OnClick(FCloseButton, [this] { reject(); });
   connect(FPlanCombo, &QComboBox::currentIndexChanged, this,
           [this] { RunHandler(*FDialogs, this, [this] { PlanChanged(); }); });
@@ -167,51 +163,28 @@ void TRestoreFolderForm::RestoreFiles() {
     return;
   if (!ForceDirectories(Target)) throw EFileError("Klasor olusturulamadi: " + Target);
   FCancelRequested = false;
-  int Restored = 0, Skipped = 0, Failed = 0;
   FProgressBar->setRange(0, Count);
   FProgressBar->setValue(0);
+  TFolderRestoreJob Job(FFiles, Target, FOverwriteCheck->isChecked());
   {
     TBusyScope Busy(*this);
-    TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
-    const std::vector<TDriveFileInfo> Files = FFiles;
-    for (int I = 1; I <= Count && !FCancelRequested; ++I) {
-      const TDriveFileInfo& File = Files[I - 1];
-      const std::string Relative = RelativePathOf(File);
-      SetStatusNow(Fmt("Geri yukleniyor (%d/%d): %s", I, Count, Relative));
-      std::string Destination, Message;
-      if (!BuildSafeLocalPath(Target, Relative, Destination, Message)) {
-        ++Failed;
-        LogWarnFmt("Klasor geri yukleme indirme hatasi: %s | %s", Relative, Message);
-      } else if (FileExists(Destination) && !FOverwriteCheck->isChecked()) {
-        ++Skipped;
-      } else {
-        try {
-          const std::string Folder = FolderOf(Destination);
-          if (!ForceDirectories(Folder)) throw EFileError("Klasor olusturulamadi: " + Folder);
-          bool Ok = false;
-          RunInBackground([&] { Ok = Service.DownloadDriveBackupFile(File, Destination, Message); }, &Service);
-          if (Ok) {
-            ++Restored;
-          } else {
-            ++Failed;
-            LogWarnFmt("Klasor geri yukleme indirme hatasi: %s | %s", Relative, Message);
-          }
-        } catch (const std::exception& E) {
-          ++Failed;
-          LogException("Klasor geri yukleme hatasi: " + Relative, E);
-        }
-      }
-      FProgressBar->setValue(I);
-    }
+    RunJob(Job);
   }
-  const bool Stopped = FCancelRequested;
-  SetStatus(Fmt(Stopped ? "Durduruldu: %d dosya geri yuklendi, %d atlandi, %d hata."
-                        : "Tamamlandi: %d dosya geri yuklendi, %d atlandi, %d hata.",
-                Restored, Skipped, Failed));
-  if (Failed > 0)
-    FDialogs->Warning(this, Fmt("%d dosya geri yuklenemedi. Ayrintilar log dosyasinda.", Failed));
-  else if (Restored > 0 && !Stopped)
+  const TCloudJobSummary& Summary = Job.Summary();
+  FProgressBar->setValue(static_cast<int>(Summary.Files.size()));
+  SetStatus(Fmt(Summary.Stopped ? "Durduruldu: %d dosya geri yuklendi, %d atlandi, %d hata."
+                                : "Tamamlandi: %d dosya geri yuklendi, %d atlandi, %d hata.",
+                Summary.Done, Summary.Skipped, Summary.Failed));
+  if (Summary.Failed > 0)
+    FDialogs->Warning(this, Fmt("%d dosya geri yuklenemedi. Ayrintilar log dosyasinda.", Summary.Failed));
+  else if (Summary.Done > 0 && !Summary.Stopped)
     FDialogs->Information(this, "Klasor yedegi basariyla geri yuklendi.");
+}
+
+void TRestoreFolderForm::JobProgress(const TCloudJobProgress& Progress) {
+  // The bar counts files here, not bytes.
+  if (!Progress.Status.empty()) SetStatus(Progress.Status);
+  if (Progress.Index > 0) FProgressBar->setValue(Progress.Index - 1);
 }
 
 }  // namespace kelvo

@@ -28,6 +28,7 @@ class TRestoreFolderForm : public TCloudTransferForm {
   void UpdateButtons() override;
   void ListFolderFiles();
   void RestoreFiles();
+  void JobProgress(const TCloudJobProgress& Progress) override;
 
   QFrame* FTopPanel = nullptr;
   QLabel* FPlanLabel = nullptr;

@@ -92,9 +92,10 @@ TEST_F(DrivePickerTest, OpensWithACatalogueFetchAndOffersOnlyDatabasePlans) {
   EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1073741824), "1,0 GB");
   EXPECT_EQ(TRestoreDrivePickerForm::FormatModifiedTime(0), "-");
   // Two Drive files of one name within a second never overwrite each other's copy.
-  const std::string First = TimeStampedTarget(Out, "a.bak");
-  test::WriteBytes(First, "1");
-  EXPECT_EQ(TimeStampedTarget(Out, "a.bak"), First.substr(0, First.size() - 4) + "_2.bak");
+  const TDateTime Stamp = EncodeDateTime(2024, 1, 5, 14, 30, 12);
+  EXPECT_EQ(TimeStampedName("a.bak", Stamp), "a_20240105_143012.bak");
+  EXPECT_EQ(TimeStampedName("a.bak", Stamp, 2), "a_20240105_143012_2.bak");
+  EXPECT_EQ(TimeStampedName("yedek", Stamp), "yedek_20240105_143012");
   EXPECT_EQ(TRestoreDrivePickerForm::FormatModifiedTime(EncodeDateTime(2024, 1, 5, 14, 30, 12)), "05.01.2024 14:30");
 }
 
@@ -118,7 +119,7 @@ TEST_F(DrivePickerTest, DownloadAllFromTheQueueWindowQueuesFilesWithTheirDatabas
   EXPECT_EQ(Dialogs->OfKind("folder").at(0).Text, "Yedeklerin indirilecegi klasoru secin");
 }
 
-TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveKeepsTheWindowOpenAndHandsOverTwo) {
+TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveStopsItAtOnceAndHandsOverTheFirst) {
   SeedCloud(5, 60000);
   test::WriteBytes(Out + "/MUHASEBE_FULL_1.bak", "old");
   TRestoreDrivePickerForm F(nullptr, Dialogs);
@@ -141,10 +142,12 @@ TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveKeepsTheWindowOpenAndHandsOve
   Poll.start(10);
   F.FDownloadAllButton->click();
   Poll.stop();
-  EXPECT_EQ(Status(F), "Iptal edildi. 2 dosya indirildi.");
+  EXPECT_EQ(Status(F), "Iptal edildi. 1 dosya indirildi.");
   EXPECT_TRUE(F.isVisible());
   EXPECT_GT(MaxProgress, 0);
-  ASSERT_EQ(F.FDownloadedFiles.size(), 2u);
+  ASSERT_EQ(F.FDownloadedFiles.size(), 1u);
+  EXPECT_FALSE(fs::exists(Out + "/MUHASEBE_FULL_2.bak")) << "the interrupted file never takes a name";
+  for (const auto& E : fs::directory_iterator(Out)) EXPECT_NE(E.path().extension(), ".part") << E.path();
   // The existing file is untouched; the download went beside it with a time stamp.
   EXPECT_EQ(test::ReadBytes(Out + "/MUHASEBE_FULL_1.bak"), "old");
   const TDateTimeParts T = DecodeDateTime(Now());

@@ -101,8 +101,8 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   EXPECT_FALSE(fs::exists("C:\\Belgeler"));
 }
 
-TEST_F(FolderRestoreTest, ClosingDuringARunStopsAfterTheCurrentFile) {
-  SeedPlan(3, 60000);
+TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow) {
+  SeedPlan(3, 600000);
   TRestoreFolderForm F(nullptr, Dialogs);
   F.FListButton->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
@@ -112,24 +112,24 @@ TEST_F(FolderRestoreTest, ClosingDuringARunStopsAfterTheCurrentFile) {
   Slow.BytesPerSecond = 150000;
   Sim.AddFault(Slow);
   F.show();
-  bool Closed = false;
+  std::chrono::steady_clock::time_point ClosedAt;
   QTimer Poll;
   QObject::connect(&Poll, &QTimer::timeout, [&] {
-    if (!Closed && F.FStatusLabel->text().contains("(1/5)")) {
-      Closed = true;
+    if (ClosedAt == std::chrono::steady_clock::time_point{} && F.FStatusLabel->text().contains("(3/5)")) {
+      ClosedAt = std::chrono::steady_clock::now();
       F.close();
     }
   });
-  Poll.start(0);  // checks at every pass of the event loop the window runs between files
+  Poll.start(0);
   F.FRestoreButton->click();
   Poll.stop();
-  EXPECT_TRUE(Closed);
-  EXPECT_TRUE(F.isVisible());
-  EXPECT_EQ(Status(F), "Durduruldu: 1 dosya geri yuklendi, 0 atlandi, 0 hata.");
+  ASSERT_NE(ClosedAt, std::chrono::steady_clock::time_point{});
+  EXPECT_EQ(Status(F), "Durduruldu: 2 dosya geri yuklendi, 0 atlandi, 0 hata.");
   EXPECT_TRUE(Dialogs->OfKind("information").empty());
-  EXPECT_EQ(F.FProgressBar->value(), 1);
-  F.FCloseButton->click();
-  EXPECT_FALSE(F.isVisible());
+  EXPECT_TRUE(test::WaitUntil([&] { return !F.isVisible(); }, std::chrono::milliseconds(2000)));
+  EXPECT_LT(std::chrono::steady_clock::now() - ClosedAt, std::chrono::seconds(2)) << "a 4 s transfer was cut short";
+  EXPECT_EQ(F.result(), mrCancel);
+  EXPECT_TRUE(test::PartFilesBelow(Target).empty());
 }
 
 // Writes past Bytes fail in this process for the length of the scope, as on a full disk.
