@@ -132,26 +132,6 @@ TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow)
   EXPECT_TRUE(test::PartFilesBelow(Target).empty());
 }
 
-// Writes past Bytes fail in this process for the length of the scope, as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t Bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Limit = FOld;
-    Limit.rlim_cur = Bytes;
-    ::setrlimit(RLIMIT_FSIZE, &Limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldSignal);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldSignal)(int) = nullptr;
-};
-
 TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
   SeedPlan();
   Sim.AddDriveFile(PlanFolder, "buyuk.bin", std::string(300000, 'b'), At(20));
@@ -161,7 +141,7 @@ TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
   F.FListButton->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
   {
-    TFileSizeLimit Full(100000);
+    test::ScopedFileSizeLimit Full(100000);
     F.FRestoreButton->click();
   }
   EXPECT_EQ(Status(F), "Tamamlandi: 3 dosya geri yuklendi, 0 atlandi, 2 hata.");

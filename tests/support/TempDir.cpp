@@ -1,5 +1,8 @@
 #include "support/TempDir.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +68,23 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
        It.increment(Ec))
     if (It->path().extension() == ".part") Found.push_back(It->path().string());
   return Found;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t Bytes) {
+  rlimit Limit{};
+  ::getrlimit(RLIMIT_FSIZE, &Limit);
+  FOldSoft = Limit.rlim_cur;
+  FOldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  Limit.rlim_cur = Bytes;
+  ::setrlimit(RLIMIT_FSIZE, &Limit);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+  rlimit Limit{};
+  ::getrlimit(RLIMIT_FSIZE, &Limit);
+  Limit.rlim_cur = FOldSoft;
+  ::setrlimit(RLIMIT_FSIZE, &Limit);
+  std::signal(SIGXFSZ, FOldSignal);
 }
 
 ScopedQuickRetries::ScopedQuickRetries() : FOld(TRetryPolicy::Default()) {

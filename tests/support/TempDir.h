@@ -1,5 +1,6 @@
 #pragma once
 // A fresh folder per test, removed with everything in it when the test ends.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,19 @@ class ScopedEnv {
 
 // Files ending in ".part" anywhere below Dir (temporary downloads left behind).
 std::vector<std::string> PartFilesBelow(const std::string& Dir);
+
+// Writes past Bytes fail in this process for the life of the object, as on a full disk.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(uint64_t Bytes);
+  ~ScopedFileSizeLimit();
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  uint64_t FOldSoft = 0;
+  void (*FOldSignal)(int) = nullptr;
+};
 
 // Repeated cloud requests wait only milliseconds (Retry-After included) for the life of the object.
 class ScopedQuickRetries {
