@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "core/FileIO.h"
+#include "core/ProcessDefault.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "platform/Paths.h"
@@ -27,8 +28,7 @@ constexpr long DownloadBufferSize = 512 * 1024;
 constexpr int PollIntervalMs = 100;
 
 std::once_flag GCurlInit;
-std::mutex GDefaultsMutex;
-THttpTimeouts GDefaults;
+TProcessDefault<THttpTimeouts> GDefaults;
 
 void EnsureCurl() {
   std::call_once(GCurlInit, [] {
@@ -340,15 +340,9 @@ THttpClient::~THttpClient() {
   curl_multi_cleanup(FMulti);
 }
 
-THttpTimeouts THttpClient::DefaultTimeouts() {
-  std::lock_guard Lock(GDefaultsMutex);
-  return GDefaults;
-}
+THttpTimeouts THttpClient::DefaultTimeouts() { return GDefaults.Get(); }
 
-void THttpClient::SetDefaultTimeouts(const THttpTimeouts& Timeouts) {
-  std::lock_guard Lock(GDefaultsMutex);
-  GDefaults = Timeouts;
-}
+void THttpClient::SetDefaultTimeouts(const THttpTimeouts& Timeouts) { GDefaults.Set(Timeouts); }
 
 THttpResponse THttpClient::Get(const std::string& Url, const THttpHeaders& Headers) {
   return Send("GET", Url, {}, Headers);

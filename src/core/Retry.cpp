@@ -4,17 +4,16 @@
 
 #include <algorithm>
 #include <ctime>
-#include <mutex>
 #include <random>
 
+#include "core/ProcessDefault.h"
 #include "core/TextRules.h"
 
 namespace kelvo {
 
 namespace {
 
-std::mutex GDefaultMutex;
-TRetryPolicy GDefault;
+TProcessDefault<TRetryPolicy> GDefault;
 
 }  // namespace
 
@@ -33,15 +32,9 @@ void TRetryPolicy::Sleep(std::chrono::milliseconds Delay, const TCancelToken& Ca
   if (!Waited || Cancel.Cancelled()) throw EOperationCancelled();
 }
 
-TRetryPolicy TRetryPolicy::Default() {
-  std::lock_guard Lock(GDefaultMutex);
-  return GDefault;
-}
+TRetryPolicy TRetryPolicy::Default() { return GDefault.Get(); }
 
-void TRetryPolicy::SetDefault(const TRetryPolicy& Policy) {
-  std::lock_guard Lock(GDefaultMutex);
-  GDefault = Policy;
-}
+void TRetryPolicy::SetDefault(const TRetryPolicy& Policy) { GDefault.Set(Policy); }
 
 std::optional<std::chrono::milliseconds> ParseRetryAfter(const std::string& Value) {
   const std::string Text = Trim(Value);
