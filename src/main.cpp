@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/uAppConfig.h"
+#include "platform/SafeFiles.h"
 #include "windows/Dialogs.h"
 #include "windows/StartupSequence.h"
 #include "windows/frmRestoreLogin.h"
@@ -12,6 +13,7 @@
 
 int main(int argc, char* argv[]) {
   std::setlocale(LC_ALL, "");
+  kelvo::platform::ReportFileSizeLimitAsError();
   QApplication App(argc, argv);
   QApplication::setApplicationDisplayName("Kelvo Geri Yukleme");
   kelvo::InstallTurkishQtTranslations();

@@ -1,6 +1,7 @@
 #include "platform/SafeFiles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -46,6 +47,8 @@ void CloseFd(int& Fd) {
 }
 
 }  // namespace
+
+void ReportFileSizeLimitAsError() { ::signal(SIGXFSZ, SIG_IGN); }
 
 // ---- TFolder ----
 

@@ -12,6 +12,10 @@
 
 namespace kelvo::platform {
 
+// A write past the process's file size limit fails (the file counts as failed) instead of ending
+// the program with SIGXFSZ. Called once at start.
+void ReportFileSizeLimitAsError();
+
 enum class TEntryKind { None, File, Folder, Link, Other };
 
 class TFolder {
