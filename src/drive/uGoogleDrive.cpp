@@ -172,11 +172,11 @@ class TVerifyingSink : public IHttpBodySink {
     FFile.Write(Data, Size);
     FHash.Update(Data, Size);
   }
-  std::string Md5() const { return FHash.HexDigest(); }
+  std::string Md5() { return FHash.HexDigest(); }
 
  private:
   platform::TTempFile& FFile;
-  TMd5 FHash;
+  TMd5Pipeline FHash;
 };
 
 }  // namespace
