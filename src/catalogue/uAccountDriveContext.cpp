@@ -53,6 +53,9 @@ bool EnsureAccountDriveFolder(TGoogleDrive& Drive, const std::string& RootFolder
   if (Root.empty()) Root = "root";
   try {
     FolderID = Drive.EnsureFolderPath(Root, FolderName);
+  } catch (const EGoogleLinkError& E) {
+    ErrorMessage = E.what();  // says itself what the operator must do
+    return false;
   } catch (const std::exception& E) {
     FolderID.clear();
     ErrorMessage = std::string("Hesap ana klasoru hazirlanamadi: ") + E.what();

@@ -60,10 +60,14 @@ TCloudBackupService::TCloudBackupService(const TMSSQLBackupConfig& Config) : FCo
 TCloudBackupService::~TCloudBackupService() = default;
 
 void TCloudBackupService::EnsureGoogleToken() {
-  if (FGoogleAuth->GetTokenData().AccessToken.empty())
+  // A refresh token alone is enough: the first use refreshes it.
+  if (FGoogleAuth->GetTokenData().AccessToken.empty() && FGoogleAuth->GetTokenData().RefreshToken.empty())
     throw std::runtime_error(
         "Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
-  if (FGoogleAuth->GetValidToken().empty()) throw std::runtime_error("Google erisim tokeni yenilenemedi.");
+  if (FGoogleAuth->GetValidToken().empty()) {
+    if (FGoogleAuth->RefreshRefused()) throw EGoogleLinkError();
+    throw std::runtime_error("Google erisim tokeni yenilenemedi.");
+  }
 }
 
 std::string TCloudBackupService::GetAccountFolderID() {

@@ -153,11 +153,12 @@ bool TGoogleAuth::IsTokenExpired(const TTokenData& Data) const {
 }
 
 std::string TGoogleAuth::GetValidToken() {
-  if (FTokenData.AccessToken.empty()) {
+  if (FTokenData.AccessToken.empty() && FTokenData.RefreshToken.empty()) {
     if (FInteractiveMessages) ShowGoogleUserMessage("Token yüklü değil. Önce Yetkilendir butonuna tıklayın.");
     return {};
   }
-  if (IsTokenExpired(FTokenData)) {
+  // A refresh token alone (the central directory may hold no access token) serves after one refresh.
+  if (FTokenData.AccessToken.empty() || IsTokenExpired(FTokenData)) {
     LogInfo("Access token suresi doldu veya dolmak uzere, refresh deneniyor");
     if (!RefreshAccessToken()) {
       LogWarn("Refresh basarisiz, yeniden yetkilendirme gerekli");
@@ -169,7 +170,13 @@ std::string TGoogleAuth::GetValidToken() {
   return FTokenData.AccessToken;
 }
 
+bool TGoogleAuth::RenewAccessToken() {
+  LogInfo("Access token reddedildi, refresh deneniyor");
+  return RefreshAccessToken();
+}
+
 bool TGoogleAuth::RefreshAccessToken() {
+  FRefreshRefused = false;
   if (FTokenData.RefreshToken.empty()) {
     LogWarn("Refresh token yok, yenileme yapilamaz");
     return false;
@@ -184,6 +191,10 @@ bool TGoogleAuth::RefreshAccessToken() {
     LogDebugFmt("Refresh yaniti: HTTP %d", Response.Status);
     if (Response.Status != 200) {
       LogErrorFmt("Refresh hata: %s", Text);
+      const Json Error = Json::parse(Text, nullptr, false);
+      if (Error.is_object())
+        if (const auto Code = Error.find("error"); Code != Error.end() && Code->is_string())
+          FRefreshRefused = Code->get<std::string>() == "invalid_grant";
       return false;
     }
     const Json Reply = Json::parse(Text, nullptr, false);

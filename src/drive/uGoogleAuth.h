@@ -29,9 +29,15 @@ class TGoogleAuth {
   // Writes the token set to Path (replacing the file); errors propagate.
   void SaveTokens(const std::string& Path);
   void SetTokenData(const TTokenData& Value);
-  // A usable access token, refreshed first when it expires within five minutes; empty when there
-  // is none or the refresh failed.
+  // A usable access token, refreshed first when it expires within five minutes or when only a
+  // refresh token is held; empty when there is none or the refresh failed.
   std::string GetValidToken();
+  // Refreshes the access token now, whatever its expiry says (the service refused it); false when
+  // that failed.
+  bool RenewAccessToken();
+  // The last refresh was refused for good ("invalid_grant": the refresh token was revoked or has
+  // expired); only a new link made on the backup side helps then.
+  bool RefreshRefused() const { return FRefreshRefused; }
 
   const TTokenData& GetTokenData() const { return FTokenData; }
   const std::string& GetTokenPath() const { return FTokenPath; }
@@ -47,6 +53,7 @@ class TGoogleAuth {
   TTokenData FTokenData;
   std::string FTokenPath;
   bool FInteractiveMessages = false;
+  bool FRefreshRefused = false;
 };
 
 // The cache file's plain text: "AccessToken=", "RefreshToken=", "ExpiresAt=" lines ended by CR LF,

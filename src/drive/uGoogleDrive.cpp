@@ -292,16 +292,37 @@ void TGoogleDrive::SetCancelToken(std::shared_ptr<const TCancelToken> Token) {
   FHttpClient->SetCancelToken(std::move(Token));
 }
 
+EGoogleLinkError::EGoogleLinkError()
+    : EDriveError(
+          "Google baglantisi yenilenemedi (invalid_grant): yedekleme tarafinda Google hesabinin baglantisi yeniden "
+          "yapilmali.") {}
+
 const TCancelToken& TGoogleDrive::Cancel() const { return FCancel ? *FCancel : NeverCancelled(); }
 
 THttpResponse TGoogleDrive::WithRetry(const char* What, const std::function<THttpResponse()>& Attempt,
                                       bool Idempotent) {
   const int Attempts = std::max(1, FRetry.MaxAttempts);
+  bool Renewed = false;
   for (int Try = 1;; ++Try) {
+    if (FLinkRefused) throw EGoogleLinkError();
     std::optional<std::chrono::milliseconds> RetryAfter;
     std::string Why;
     try {
       THttpResponse Response = Attempt();
+      // A token the service refused (revoked or rotated early) is renewed once; the request goes
+      // again with the new one (Attempt builds its headers anew).
+      if (Response.Status == 401 && FAuth && !Renewed) {
+        Renewed = true;
+        if (FAuth->RenewAccessToken()) {
+          --Try;
+          continue;
+        }
+        if (FAuth->RefreshRefused()) {
+          FLinkRefused = true;
+          throw EGoogleLinkError();
+        }
+        return Response;
+      }
       if (Try >= Attempts || !IsTransientDriveReply(Response)) return Response;
       RetryAfter = ParseRetryAfter(Response.HeaderValue("Retry-After"));
       Why = DriveFailureText(Response);
@@ -378,6 +399,8 @@ std::string TGoogleDrive::SearchSubFolder(const std::string& ParentFolderID, con
     if (Files->empty() || !Files->front().is_object()) return {};
     return TextMember(Files->front(), "id");
   } catch (const EOperationCancelled&) {
+    throw;
+  } catch (const EGoogleLinkError&) {
     throw;
   } catch (const std::exception& E) {
     LogException("FindSubFolder: " + FolderName, E);

@@ -44,6 +44,13 @@ class EDriveError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Google refused to renew the account's link (the refresh token was revoked or has expired): no
+// request can succeed until the link is made again on the backup side.
+class EGoogleLinkError : public EDriveError {
+ public:
+  EGoogleLinkError();
+};
+
 // A listing reply that cannot be read as one (an entry of "files" that is not an object).
 class EDriveReplyError : public EDriveError {
  public:
@@ -105,6 +112,8 @@ class TGoogleDrive {
   // Runs Attempt, repeating it after a wait while it fails for a passing reason and attempts are
   // left; returns the last reply (any status) or raises the last transport failure. A request that
   // is not Idempotent is not repeated after a transport failure (the server may have acted on it).
+  // A 401 renews the access token once and repeats the request once; a renewal Google refuses
+  // raises EGoogleLinkError.
   THttpResponse WithRetry(const char* What, const std::function<THttpResponse()>& Attempt, bool Idempotent = true);
   // Every page of a listing (all entries the token sees for an empty parent); raises EDriveError.
   std::vector<TDriveFileInfo> ListPages(const std::string& ParentFolderID);
@@ -117,6 +126,7 @@ class TGoogleDrive {
   std::unique_ptr<THttpClient> FHttpClient;
   std::shared_ptr<const TCancelToken> FCancel;
   TRetryPolicy FRetry;
+  bool FLinkRefused = false;  // every request fails at once after a refused renewal
   std::map<std::string, std::string> FFolderCache;
 };
 

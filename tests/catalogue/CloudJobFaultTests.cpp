@@ -294,5 +294,32 @@ TEST_F(CloudJobFaultTest, ListingsAndTheCatalogueFailWholeAndNeverListWithoutAPa
   EXPECT_FALSE(fs::exists(ConfigDir() + "/plans.json"));
 }
 
+TEST_F(CloudJobFaultTest, ARefreshTokenAloneServesAndARevokedLinkSaysWhatToDo) {
+  Sim.AddDriveFile(PlanFolder, "MUHASEBE_1.bak", "x", At(1));
+  TBackupPlan Plan;
+  Plan.BackupType = "sql";
+  Plan.DatabaseName = "MUHASEBE";
+  Plan.DriveSubFolder = "Muhasebe";
+  auto List = [&](std::string& Message) {
+    TCloudBackupService Service(TAppConfig::Instance().GetMSSQLBackupConfig());
+    std::vector<TDriveFileInfo> Files;
+    const bool Ok = Service.ListPlanDriveBackups(Plan, Files, Message);
+    return Ok ? static_cast<int>(Files.size()) : -1;
+  };
+  // The central directory may hand over a refresh token without an access token.
+  TGoogleAuth Auth("client", "secret", 8080, false);
+  Auth.SetTokenData({"", "1//refresh", 0});
+  Auth.SaveTokens(TAppConfig::Instance().GetGoogleTokenCachePath());
+  std::string Message;
+  EXPECT_EQ(List(Message), 1) << Message;
+
+  Sim.RevokeAccessTokens();
+  EXPECT_EQ(List(Message), 1) << "a refused access token is renewed: " << Message;
+  Sim.RevokeAccessTokens();
+  Sim.RemoveRefreshToken("1//refresh");
+  EXPECT_EQ(List(Message), -1);
+  EXPECT_THAT(Message, ::testing::HasSubstr("Google baglantisi yenilenemedi"));
+}
+
 }  // namespace
 }  // namespace kelvo

@@ -67,14 +67,19 @@ TEST_F(GoogleAuthTest, RequestIsTheFormEncodedRefreshGrant) {
   EXPECT_EQ(ContentType, "application/x-www-form-urlencoded");
 }
 
-TEST_F(GoogleAuthTest, NoRequestWithoutAnAccessTokenOrARefreshToken) {
-  Auth.SetTokenData({"", test::TestRefreshToken, 0});
-  EXPECT_EQ(Auth.GetValidToken(), "");
+TEST_F(GoogleAuthTest, ARefreshTokenAloneServesAfterOneRefreshAndNothingElseAsks) {
   Auth.SetTokenData({"stale", "", 0});
   EXPECT_EQ(Auth.GetValidToken(), "");
   TGoogleAuth Empty("id", "secret", 8080, false);
   EXPECT_EQ(Empty.GetValidToken(), "") << "before any load";
   EXPECT_EQ(Sim.TotalRequests(), 0);
+  Auth.SetTokenData({"", test::TestRefreshToken, 0});
+  EXPECT_FALSE(Auth.GetValidToken().empty());
+  EXPECT_EQ(Refreshes(), 1);
+  EXPECT_FALSE(Auth.RefreshRefused());
+  Sim.RemoveRefreshToken(test::TestRefreshToken);
+  EXPECT_FALSE(Auth.RenewAccessToken());
+  EXPECT_TRUE(Auth.RefreshRefused()) << "invalid_grant";
 }
 
 TEST_F(GoogleAuthTest, ReplyWithoutExpiresInKeepsTheOldExpirySoEveryCallRefreshes) {

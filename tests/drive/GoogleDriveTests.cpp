@@ -531,7 +531,33 @@ TEST_F(DriveDownloadTest, FailuresLeaveTheOldFileAndNoPartFile) {
   Expect("a part that is not the file", FileId);
   Expect("progress handler raising", FileId, [](int64_t, int64_t) { throw std::runtime_error("iptal"); });
   Sim.RevokeAccessTokens();
-  Expect("refused token", FileId);
+  Sim.RemoveRefreshToken(test::TestRefreshToken);
+  Expect("refused token that cannot be renewed", FileId);
+}
+
+TEST_F(GoogleDriveTest, ARefusedTokenIsRenewedOnceAndARefusedRenewalEndsEverything) {
+  const std::string Folder = FolderWithFiles("A", 2);
+  Sim.RevokeAccessTokens();
+  Sim.ResetCounts();
+  EXPECT_EQ(Drive->ListFolder(Folder).size(), 2u);
+  EXPECT_EQ(Refreshes(), 1);
+  EXPECT_EQ(Sim.RequestCount("GET", cloudsim::DriveFilesPath), 2) << "refused, then repeated once";
+
+  Sim.RevokeAccessTokens();
+  Sim.RemoveRefreshToken(test::TestRefreshToken);
+  Sim.ResetCounts();
+  EXPECT_THROW(
+      {
+        try {
+          Drive->ListFolder(Folder);
+        } catch (const EGoogleLinkError& E) {
+          EXPECT_THAT(E.what(), HasSubstr("yeniden yapilmali"));
+          throw;
+        }
+      },
+      EGoogleLinkError);
+  EXPECT_THROW(Drive->FindSubFolder(Folder, "x"), EGoogleLinkError) << "nothing else is tried";
+  EXPECT_EQ(Sim.TotalRequests(), 2) << "one refused listing, one refused renewal";
 }
 
 TEST_F(DriveDownloadTest, CreatesTheFolderTakesEmptyFilesAndEncodesTheId) {
