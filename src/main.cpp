@@ -15,7 +15,6 @@ int main(int argc, char* argv[]) {
   std::setlocale(LC_ALL, "");
   kelvo::platform::ReportFileSizeLimitAsError();
   QApplication App(argc, argv);
-  QApplication::setApplicationDisplayName("Kelvo Geri Yukleme");
   kelvo::InstallTurkishQtTranslations();
   auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {

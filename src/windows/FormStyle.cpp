@@ -2,8 +2,12 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 
@@ -91,6 +95,31 @@ void KeepSelectionVisible(QAbstractItemView* View) {
   P.setColor(QPalette::Inactive, QPalette::Highlight, P.color(QPalette::Active, QPalette::Highlight));
   P.setColor(QPalette::Inactive, QPalette::HighlightedText, P.color(QPalette::Active, QPalette::HighlightedText));
   View->setPalette(P);
+}
+
+namespace {
+
+// The platform's style with "*" as the password character.
+class TStarMaskStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget,
+                QStyleHintReturn* Return) const override {
+    if (Hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(Hint, Option, Widget, Return);
+  }
+};
+
+}  // namespace
+
+void MaskWithStars(QLineEdit* Edit) {
+  // One style object for every such box, owned by the application.
+  static QPointer<TStarMaskStyle> Style;
+  if (!Style) {
+    Style = new TStarMaskStyle();
+    Style->setParent(QCoreApplication::instance());
+  }
+  Edit->setStyle(Style);
+  Edit->setEchoMode(QLineEdit::Password);
 }
 
 }  // namespace kelvo

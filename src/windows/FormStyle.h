@@ -7,6 +7,7 @@
 class QAbstractItemView;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -25,6 +26,8 @@ QFrame* MakePanel(QWidget* Parent, const QColor& Background);
 QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QFont& Font, const QColor& Colour);
 QPushButton* MakeButton(QWidget* Parent, const char* Text, int Left, int Top, int Width, int Height);
 void SetTextColour(QWidget* Widget, const QColor& Colour);
+// A password box that masks every character with "*" (whatever the platform's style would use).
+void MaskWithStars(QLineEdit* Edit);
 // The selected rows stay highlighted while another control has the focus.
 void KeepSelectionVisible(QAbstractItemView* View);
 

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -169,6 +170,15 @@ void TRestoreDrivePickerForm::DownloadFiles(bool SelectedOnly) {
   else
     SetStatus(Fmt("%d dosya indirildi, %d hata. Klasor: %s", Summary.Done, Summary.Failed, Folder));
   if (Summary.Done > 0 && !Summary.Stopped && Summary.Failed == 0) done(mrOk);
+}
+
+void TRestoreDrivePickerForm::keyPressEvent(QKeyEvent* Event) {
+  if (Event->key() != Qt::Key_Escape) {
+    TCloudTransferForm::keyPressEvent(Event);
+    return;
+  }
+  Event->accept();
+  if (!FBusy) CloseButtonClick();
 }
 
 void TRestoreDrivePickerForm::CloseButtonClick() {

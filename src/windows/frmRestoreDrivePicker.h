@@ -40,6 +40,11 @@ class TRestoreDrivePickerForm : public TCloudTransferForm {
   QPushButton* FDownloadAllButton = nullptr;
   QPushButton* FCancelButton = nullptr;
 
+ protected:
+  // Escape does nothing while work runs; otherwise it closes like "Kapat", handing over what was
+  // downloaded.
+  void keyPressEvent(QKeyEvent* Event) override;
+
  private:
   void BuildLayout();
   void CloseButtonClick();

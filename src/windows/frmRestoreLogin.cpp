@@ -60,7 +60,7 @@ void TRestoreLoginForm::BuildLayout() {
   FUserEdit = PlacedEdit(this, 28, 120, 390, 26);
   FPassLabel = PlacedLabel(this, "Sifre:", 28, 156, 380, 20);
   FPassEdit = PlacedEdit(this, 28, 178, 390, 26);
-  FPassEdit->setEchoMode(QLineEdit::Password);
+  MaskWithStars(FPassEdit);
 
   FTotpPanel = MakePanel(this, QColor());
   FTotpPanel->setGeometry(20, 212, 406, 66);

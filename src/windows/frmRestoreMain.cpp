@@ -109,7 +109,7 @@ void TRestoreMainForm::BuildLayout() {
   FPortEdit->setPlaceholderText("1433");
   FUserEdit = Edit(FConnGroup, 378, 48, 170, 24);
   FPasswordEdit = Edit(FConnGroup, 564, 48, 170, 24);
-  FPasswordEdit->setEchoMode(QLineEdit::Password);
+  MaskWithStars(FPasswordEdit);
   FTestButton = MakeButton(FConnGroup, "Baglanmayi Dene", 752, 46, 150, 28);
   FConnStatusLabel = new QLabel("Baglanti bilgileri yedekleme ayarlarindan otomatik dolduruldu.", FConnGroup);
   FConnStatusLabel->setGeometry(16, 84, 900, 20);
@@ -153,7 +153,7 @@ void TRestoreMainForm::BuildLayout() {
   FRarPassLabel = new QLabel("RAR parolasi (sifreli yedekler icin):", FOptionsPanel);
   FRarPassLabel->setGeometry(380, 8, 220, 20);
   FRarPassEdit = Edit(FOptionsPanel, 380, 30, 220, 24);
-  FRarPassEdit->setEchoMode(QLineEdit::Password);
+  MaskWithStars(FRarPassEdit);
   Root->addWidget(FOptionsPanel);
 
   FBottomPanel = MakePanel(this, Qt::white);

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <filesystem>
 
@@ -56,6 +57,8 @@ TEST_F(SignInTest, LayoutAndFirstStep) {
   TRestoreLoginForm Form(nullptr, Dialogs);
   Form.show();
   EXPECT_EQ(Form.windowTitle(), "Kelvo Geri Yukleme - Hesap Girisi");
+  EXPECT_EQ(Form.FPassEdit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, Form.FPassEdit), '*');
+  EXPECT_EQ(Form.FPassEdit->echoMode(), QLineEdit::Password);
   EXPECT_EQ(Form.minimumSize(), Form.maximumSize()) << "fixed dialog border";
   EXPECT_EQ(Form.FHeaderPanel->height(), 78);
   EXPECT_EQ(Form.FTitleLabel->text(), "Hesap Girisi");
