@@ -1,5 +1,7 @@
 #include "account/Firebase.Client.h"
 
+#include <nlohmann/json.hpp>
+
 #include "core/TextRules.h"
 
 namespace kelvo {
@@ -24,7 +26,21 @@ std::string TFirebaseClient::BuildUrl(const std::string& Path) const {
 
 std::string TFirebaseClient::Get(const std::string& Path) {
   const THttpResponse Reply = FHTTP->Get(EscapeUnsafeUrlBytes(BuildUrl(Path)), {{"Accept", "application/json"}});
+  FLastStatus = Reply.Status;
   return Reply.Text();
+}
+
+bool IsRefusedTokenReply(int32_t Status, std::string_view Reply, std::string& Message) {
+  Message.clear();
+  const auto Json = nlohmann::ordered_json::parse(Reply, nullptr, false);
+  if (Json.is_object())
+    if (const auto Error = Json.find("error"); Error != Json.end() && Error->is_string())
+      Message = Error->get<std::string>();
+  const bool Refused = Status == 401 || Status == 403 ||
+                       (Status >= 400 && (FindText(Message, "auth token") != std::string::npos ||
+                                          FindText(Message, "permission denied") != std::string::npos));
+  if (Refused && Message.empty()) Message = "HTTP " + std::to_string(Status);
+  return Refused;
 }
 
 bool IsNullNodeReply(std::string_view Reply) {

@@ -1,5 +1,6 @@
 #pragma once
 // Reads of realtime-database nodes, authorised with an ID token.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ class TFirebaseClient {
   // in a URL are percent-encoded on the wire; reserved characters inside a node name ("?", "%",
   // "&", "/") are the caller's to encode (UrlEncode).
   std::string Get(const std::string& Path);
+  // HTTP status of the last Get.
+  int32_t LastStatus() const { return FLastStatus; }
   // base URL (without its final "/") + "/" + node + ".json" + query, then "auth=" + FAuthToken.
   std::string BuildUrl(const std::string& Path) const;
 
@@ -29,7 +32,12 @@ class TFirebaseClient {
  private:
   TFirebaseConfig FConfig;
   std::unique_ptr<THttpClient> FHTTP;
+  int32_t FLastStatus = 0;
 };
+
+// A reply that refuses the request's ID token: status 401 or 403, or an error reply such as
+// {"error" : "Permission denied"} or "Auth token is expired". Message is the database's own text.
+bool IsRefusedTokenReply(int32_t Status, std::string_view Reply, std::string& Message);
 
 // A reply that stands for no node: empty or "null" (blanks around it ignored).
 bool IsNullNodeReply(std::string_view Reply);

@@ -341,13 +341,13 @@ bool ReadAccountDirect(const std::string& Login, TFirebaseManagedAccount& Accoun
   Account = {};
   Message.clear();
   if (TrimView(Login).empty()) return false;
-  std::unique_ptr<TFirebaseManager> Manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
     const std::string Name = SanitizeAccountNodeName(Login);
     const std::string Path = std::string(AccountsNodeName) + "/" + Name;
     // The sanitised name may still hold "%", "?", "@" or non-ASCII letters.
-    const std::string Reply = Manager->Client().Get(std::string(AccountsNodeName) + "/" + UrlEncode(Name));
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(std::string(AccountsNodeName) + "/" + UrlEncode(Name), Reply, Message))
+      return false;
     if (IsNullNodeReply(Reply)) return false;
     return ReadAccountNode(Reply, Path, Name, Account);
   } catch (const std::exception& E) {
@@ -364,10 +364,9 @@ bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Me
     Accounts = GCache.Accounts;
     return true;
   }
-  std::unique_ptr<TFirebaseManager> Manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
-    const std::string Reply = Manager->Client().Get(AccountsNodeName);
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(AccountsNodeName, Reply, Message)) return false;
     if (IsNullNodeReply(Reply)) {
       Accounts = std::make_shared<const TAccountList>();
       return true;

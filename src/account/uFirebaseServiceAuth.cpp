@@ -1,6 +1,7 @@
 #include "account/uFirebaseServiceAuth.h"
 
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -10,6 +11,7 @@
 #include "core/FileIO.h"
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
+#include "core/uLogger.h"
 #include "platform/MachineProtection.h"
 
 namespace kelvo {
@@ -204,6 +206,31 @@ bool TFirebaseServiceAuth::GetAuthenticatedManager(std::unique_ptr<TFirebaseMana
   } catch (const std::exception& E) {
     ErrorMessage = std::string("Firebase baglantisi kurulurken hata: ") + E.what();
     return false;
+  }
+}
+
+void TFirebaseServiceAuth::DropServiceToken() {
+  SetCache({}, 0);
+  std::error_code Ignored;
+  std::filesystem::remove(GetServiceTokenPath(), Ignored);
+}
+
+bool TFirebaseServiceAuth::ReadNode(const std::string& Path, std::string& Reply, std::string& ErrorMessage) {
+  Reply.clear();
+  for (int Try = 1;; ++Try) {
+    std::unique_ptr<TFirebaseManager> Manager;
+    if (!GetAuthenticatedManager(Manager, ErrorMessage)) return false;
+    Reply = Manager->Client().Get(Path);
+    std::string Refusal;
+    if (!IsRefusedTokenReply(Manager->Client().LastStatus(), Reply, Refusal)) return true;
+    Reply.clear();
+    DropServiceToken();
+    if (Try == 2) {
+      ErrorMessage = "Veritabani servis oturumunu reddetti: " + Refusal;
+      LogErrorFmt("%s", ErrorMessage);
+      return false;
+    }
+    LogWarnFmt("Veritabani servis tokenini reddetti (%s); servis hesabi yeniden oturum aciyor", Refusal);
   }
 }
 

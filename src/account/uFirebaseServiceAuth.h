@@ -19,6 +19,14 @@ class TFirebaseServiceAuth {
   // True with a new manager whose client carries a valid token (the caller owns it); false with
   // Manager empty and ErrorMessage saying why.
   static bool GetAuthenticatedManager(std::unique_ptr<TFirebaseManager>& Manager, std::string& ErrorMessage);
+  // Reads a database node with the service session. When the database refuses the session's token
+  // (revoked, expired early, a clock that was wrong), the token is dropped from memory and from the
+  // token file, the service account signs in again and the read is repeated once; a second refusal
+  // fails with the database's own message. False with ErrorMessage; transport failures raise
+  // EHttpError.
+  static bool ReadNode(const std::string& Path, std::string& Reply, std::string& ErrorMessage);
+  // Forgets the token in memory and in the token file.
+  static void DropServiceToken();
 
  private:
   static std::string GetServiceTokenPath();

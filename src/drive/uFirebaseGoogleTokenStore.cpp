@@ -449,10 +449,9 @@ bool LoadAllLinks(TLinks& Links, std::string& Message) {
     Links = GLinkCache.Items;
     return true;
   }
-  std::unique_ptr<TFirebaseManager> Manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
-    const std::string Reply = Manager->Client().Get(GoogleAccountLinksNodeName);
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(GoogleAccountLinksNodeName, Reply, Message)) return false;
     if (IsNullNodeReply(Reply)) {
       GLinkCache.Store({});
       return true;
@@ -542,12 +541,13 @@ bool ReadGoogleDriveAccount(const std::string& GoogleAccountID, TGoogleDriveAuth
     Message = EmptyAccountIdMessage;
     return false;
   }
-  std::unique_ptr<TFirebaseManager> Manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
     // The key may still hold "%", "?", "@" or non-ASCII letters.
-    const std::string Reply = Manager->Client().Get(std::string(GoogleAccountsNodeName) + "/" +
-                                                    UrlEncode(SanitizeDatabaseKey(GoogleAccountID)));
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(
+            std::string(GoogleAccountsNodeName) + "/" + UrlEncode(SanitizeDatabaseKey(GoogleAccountID)), Reply,
+            Message))
+      return false;
     if (IsNullNodeReply(Reply)) {
       Message = AccountNotFoundMessage;
       return false;
@@ -573,10 +573,9 @@ bool LoadGoogleAccountPool(std::vector<TGoogleDriveAuthorizedAccount>& Pool, std
     Pool = GPoolCache.Items;
     return true;
   }
-  std::unique_ptr<TFirebaseManager> Manager;
-  if (!TFirebaseServiceAuth::GetAuthenticatedManager(Manager, Message)) return false;
   try {
-    const std::string Reply = Manager->Client().Get(GoogleAccountsNodeName);
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(GoogleAccountsNodeName, Reply, Message)) return false;
     if (IsNullNodeReply(Reply)) return true;
     TPool Read;
     if (!ReadGoogleAccountPool(Reply, Read)) {

@@ -503,13 +503,28 @@ TEST_F(AccountStoreTest, RepliesThatAreNotJsonOrTooDeep) {
   EXPECT_EQ(A.Password.size(), size_t(8) << 20);
 }
 
-TEST_F(AccountStoreTest, ErrorRepliesAreNoAccounts) {
-  // A token the database no longer accepts: both reads answer {"error" : "Permission denied"}.
+TEST_F(AccountStoreTest, ARefusedServiceTokenIsRenewedOnceAndNeverReadsAsNoAccount) {
+  // A token the database no longer accepts ({"error" : "Permission denied"}): dropped from memory
+  // and file, the service account signs in again, the read is repeated once.
   ASSERT_EQ(MustFind("acme").Password, "acme-1");
+  const std::string OldFile = test::ReadBytes(TokenFile());
+  const int64_t SignIns = Sim.RequestCountWithPrefix("/identitytoolkit.googleapis.com");
   Sim.RevokeTokens();
-  EXPECT_EQ(Failure("acme"), "Hesap bulunamadi: acme");
-  EXPECT_EQ(NodeReads("acme"), 2);
-  EXPECT_EQ(TreeReads(), 1);
+  EXPECT_EQ(MustFind("acme").Password, "acme-1");
+  EXPECT_EQ(Sim.RequestCountWithPrefix("/identitytoolkit.googleapis.com"), SignIns + 1);
+  EXPECT_EQ(NodeReads("acme"), 3) << "the first, the refused one, the repeat";
+  EXPECT_NE(test::ReadBytes(TokenFile()), OldFile) << "the new token is kept";
+
+  // Refused again after the new sign-in: an error that quotes the database.
+  TFault Denied;
+  Denied.PathPrefix = "/Lisanslar";
+  Denied.Status = 401;
+  Denied.Body = R"({"error" : "Permission denied"})";
+  Sim.AddFault(Denied);
+  const std::string Message = Failure("acme");
+  EXPECT_NE(Message.find("Permission denied"), std::string::npos) << Message;
+  EXPECT_EQ(Message.find("Hesap bulunamadi"), std::string::npos) << Message;
+  Sim.ClearFaults();
 
   // A server error on the node, the tree still answers.
   ResetServiceTokenCacheForTests();
