@@ -19,7 +19,10 @@ int main(int argc, char* argv[]) {
   auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {
     kelvo::TAppConfig::Instance();
-    if (!kelvo::PrepareSignIn([&] { return kelvo::TRestoreLoginForm::Execute(Dialogs); })) return 0;
+    if (!kelvo::PrepareSignIn([&](const std::string& Login, const std::string& Reason) {
+          return kelvo::TRestoreLoginForm::Execute(Dialogs, Login, Reason);
+        }))
+      return 0;
   } catch (const std::exception& E) {
     // A saved sign-in that cannot be read, or a configuration that cannot be prepared.
     Dialogs->ShowException(nullptr, E.what());

@@ -9,6 +9,8 @@ namespace kelvo {
 
 namespace {
 
+constexpr char WrongPasswordMessage[] = "Hatali sifre.";
+
 // A sign-in stands even when the Google tokens cannot be copied now; Drive work then reports it.
 void SyncGoogleTokenAfterSignIn() {
   std::string Message;
@@ -42,7 +44,7 @@ void AuthenticateAccount(const std::string& Login, const std::string& Password, 
     return;
   }
   if (Account.Password != Password) {
-    Result.MessageText = "Hatali sifre.";
+    Result.MessageText = WrongPasswordMessage;
     return;
   }
   Result.Success = true;
@@ -56,22 +58,31 @@ void CompleteSignIn(const std::string& Login, const std::string& Password, const
 }
 
 bool RevalidateSavedSignIn(std::string& Message, std::string& LoginName) {
+  return CheckSavedSignIn(Message, LoginName) == TSavedSignInCheck::Valid;
+}
+
+TSavedSignInCheck CheckSavedSignIn(std::string& Message, std::string& LoginName) {
   Message.clear();
   LoginName.clear();
   TSavedSignIn SignIn;
   if (!LoadSavedSignIn(SignIn)) {
     Message = NoSavedSignInMessage;
-    return false;
+    return TSavedSignInCheck::Unchecked;
   }
   LoginName = SignIn.LoginName;
   TAccountAuthResult Result;
   AuthenticateAccount(SignIn.LoginName, SignIn.Password, Result);
   Message = Result.MessageText;
-  if (!Result.Success) return false;
+  if (!Result.Success) {
+    // Only these two answers come from a directory that was read; everything else is a read that
+    // could not be made.
+    const bool Rejected = Message == WrongPasswordMessage || StartsText(Message, "Hesap bulunamadi");
+    return Rejected ? TSavedSignInCheck::Rejected : TSavedSignInCheck::Unchecked;
+  }
   SignIn.DisplayName = Result.DisplayName;
   SaveSavedSignIn(SignIn);
   SyncGoogleTokenAfterSignIn();
-  return true;
+  return TSavedSignInCheck::Valid;
 }
 
 }  // namespace kelvo

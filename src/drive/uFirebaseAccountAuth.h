@@ -25,4 +25,12 @@ void CompleteSignIn(const std::string& Login, const std::string& Password, const
 // Checks the remembered sign-in again without asking the operator.
 bool RevalidateSavedSignIn(std::string& Message, std::string& LoginName);
 
+enum class TSavedSignInCheck {
+  Valid,      // the directory confirmed it
+  Rejected,   // the directory answered that the login or the password no longer holds
+  Unchecked,  // the directory could not be asked (no connection, a time-out, a server error)
+};
+// The same check, telling a definite rejection from a check that could not be made.
+TSavedSignInCheck CheckSavedSignIn(std::string& Message, std::string& LoginName);
+
 }  // namespace kelvo

@@ -8,15 +8,21 @@
 
 namespace kelvo {
 
-bool PrepareSignIn(const std::function<bool()>& ShowSignInWindow) {
-  if (HasSavedSignIn()) {
-    std::string Message, LoginName;
-    // The program works on with the remembered account even when it cannot be checked now.
-    if (!RevalidateSavedSignIn(Message, LoginName))
-      LogWarnFmt("Kayitli hesap dogrulanamadi, onbellekle devam ediliyor: %s", Message);
-    return true;
+bool PrepareSignIn(const TShowSignInWindow& ShowSignInWindow) {
+  if (!HasSavedSignIn()) return ShowSignInWindow({}, {});
+  std::string Message, LoginName;
+  switch (CheckSavedSignIn(Message, LoginName)) {
+    case TSavedSignInCheck::Valid:
+      return true;
+    case TSavedSignInCheck::Rejected:
+      LogWarnFmt("Kayitli hesap reddedildi, giris penceresi aciliyor: %s", Message);
+      return ShowSignInWindow(LoginName, Message);
+    case TSavedSignInCheck::Unchecked:
+      break;
   }
-  return ShowSignInWindow();
+  // The program works on with the remembered account when it cannot be checked now.
+  LogWarnFmt("Kayitli hesap dogrulanamadi, onbellekle devam ediliyor: %s", Message);
+  return true;
 }
 
 }  // namespace kelvo

@@ -32,9 +32,19 @@ QLineEdit* PlacedEdit(QWidget* Parent, int Left, int Top, int Width, int Height)
 
 }  // namespace
 
-bool TRestoreLoginForm::Execute(std::shared_ptr<IDialogs> Dialogs) {
+bool TRestoreLoginForm::Execute(std::shared_ptr<IDialogs> Dialogs, const std::string& Login,
+                                const std::string& Reason) {
   TRestoreLoginForm Form(nullptr, std::move(Dialogs));
+  Form.Prefill(Login, Reason);
   return Form.exec() == QDialog::Accepted;
+}
+
+void TRestoreLoginForm::Prefill(const std::string& Login, const std::string& Reason) {
+  if (!Login.empty()) {
+    FUserEdit->setText(QString::fromStdString(Login));
+    FPassEdit->setFocus();
+  }
+  if (!Reason.empty()) SetStatus(Reason, true);
 }
 
 TRestoreLoginForm::TRestoreLoginForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs)

@@ -17,7 +17,12 @@ namespace kelvo {
 class TRestoreLoginForm : public QDialog {
  public:
   // Shows the window modally; true exactly when it closed with a completed sign-in.
-  static bool Execute(std::shared_ptr<IDialogs> Dialogs = nullptr);
+  // Login and Reason (may be empty) come from a remembered sign-in the directory rejected: the login
+  // is filled in and the reason shown as an error.
+  // The login box filled in and a reason shown as an error (either may be empty).
+  void Prefill(const std::string& Login, const std::string& Reason);
+  static bool Execute(std::shared_ptr<IDialogs> Dialogs = nullptr, const std::string& Login = {},
+                      const std::string& Reason = {});
 
   explicit TRestoreLoginForm(QWidget* Owner = nullptr, std::shared_ptr<IDialogs> Dialogs = nullptr);
 

@@ -166,41 +166,54 @@ TEST_F(SignInTest, EscapeCancelsAndAFailedSaveIsShownWithTheWindowKeptOpen) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(SignInTest, StartUpAsksOnlyWhenNothingIsRemembered) {
+TEST_F(SignInTest, StartUpAsksWhenNothingIsRememberedOrTheDirectoryRejectsIt) {
   int Shown = 0;
-  EXPECT_FALSE(PrepareSignIn([&] {
+  std::string Asked;
+  const TShowSignInWindow Cancel = [&](const std::string& Login, const std::string& Reason) {
     ++Shown;
+    Asked = Login + "|" + Reason;
     return false;
-  })) << "cancel ends the program";
-  EXPECT_TRUE(PrepareSignIn([&] {
+  };
+  const TShowSignInWindow Complete = [&](const std::string&, const std::string&) {
     ++Shown;
     return true;
-  }));
+  };
+  EXPECT_FALSE(PrepareSignIn(Cancel)) << "cancel ends the program";
+  EXPECT_EQ(Asked, "|");
+  EXPECT_TRUE(PrepareSignIn(Complete));
   EXPECT_EQ(Shown, 2);
 
   SaveSavedSignIn({"acme", "acme-1", ""});
-  EXPECT_TRUE(PrepareSignIn([&] {
-    ++Shown;
-    return false;
-  }));
-  EXPECT_EQ(Shown, 2) << "a remembered sign-in never shows the window";
+  EXPECT_TRUE(PrepareSignIn(Cancel));
+  EXPECT_EQ(Shown, 2) << "a remembered sign-in the directory confirms never shows the window";
   ResetSavedSignInCacheForTests();
   TSavedSignIn Saved;
   ASSERT_TRUE(LoadSavedSignIn(Saved));
   EXPECT_EQ(Saved.DisplayName, "Acme Ltd") << "re-validation refreshes the display name";
 
+  // The password was changed, or the account removed: the window opens with the reason.
+  SaveSavedSignIn({"acme", "eski-sifre", ""});
+  EXPECT_FALSE(PrepareSignIn(Cancel));
+  EXPECT_EQ(Asked, "acme|Hatali sifre.");
+  SaveSavedSignIn({"silinen", "x", ""});
+  EXPECT_FALSE(PrepareSignIn(Cancel));
+  EXPECT_EQ(Asked, "silinen|Hesap bulunamadi: silinen");
+  EXPECT_EQ(Shown, 4);
+  TRestoreLoginForm Form(nullptr, Dialogs);
+  Form.Prefill("silinen", "Hesap bulunamadi: silinen");
+  EXPECT_EQ(Form.FUserEdit->text(), "silinen");
+  EXPECT_EQ(Form.FStatusLabel->text(), "Hesap bulunamadi: silinen");
+  SaveSavedSignIn({"acme", "acme-1", ""});
+
   // No network: the start goes on with the remembered sign-in.
   Sim.Stop();
   ResetAccountCacheForTests();
   ResetServiceTokenCacheForTests();
-  EXPECT_TRUE(PrepareSignIn([&] {
-    ++Shown;
-    return false;
-  }));
-  EXPECT_EQ(Shown, 2);
+  EXPECT_TRUE(PrepareSignIn(Cancel)) << "a check that cannot be made does not ask";
+  EXPECT_EQ(Shown, 4);
 
   // A file that cannot be opened on this computer stops the start with its message.
   ResetSavedSignInCacheForTests();
   platform::SetMachineIdentitySource([] { return std::string("another-computer"); });
-  EXPECT_THROW(PrepareSignIn([&] { return true; }), std::exception);
+  EXPECT_THROW(PrepareSignIn(Complete), std::exception);
 }
