@@ -12,6 +12,7 @@
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
 #include "core/uLogger.h"
+#include "platform/Clock.h"
 #include "platform/MachineProtection.h"
 
 namespace kelvo {
@@ -28,9 +29,11 @@ constexpr int32_t DefaultLifetimeSeconds = 3600;
 // from tearing the two values apart.
 std::mutex GCacheMutex;
 std::string GCachedToken;
-TDateTime GCachedExpiry = 0;
+// An instant, not a local date-time: a clock change or a daylight-saving fall-back must not keep a
+// token an hour too long.
+std::chrono::system_clock::time_point GCachedExpiry{};
 
-void SetCache(const std::string& Token, TDateTime Expiry) {
+void SetCache(const std::string& Token, std::chrono::system_clock::time_point Expiry) {
   std::lock_guard Lock(GCacheMutex);
   GCachedToken = Token;
   GCachedExpiry = Expiry;
@@ -39,7 +42,13 @@ void SetCache(const std::string& Token, TDateTime Expiry) {
 // The cached token when it is set and not yet expired, else empty.
 std::string ValidCachedToken() {
   std::lock_guard Lock(GCacheMutex);
-  return !GCachedToken.empty() && Now() < GCachedExpiry ? GCachedToken : std::string();
+  return !GCachedToken.empty() && platform::Now() < GCachedExpiry ? GCachedToken : std::string();
+}
+
+// The file's local expiry as an instant; anything outside the years 1900 to 9999 has passed.
+std::chrono::system_clock::time_point ExpiryInstant(TDateTime Local) {
+  if (!(Local > 1 && Local < 2958466)) return {};
+  return TimePointFromLocalDateTime(Local);
 }
 
 void AppendUtf8(std::string& Out, uint32_t Cp) {
@@ -118,7 +127,7 @@ std::string UnprotectToken(const std::string& Protected) {
 
 }  // namespace
 
-void ResetServiceTokenCacheForTests() { SetCache("", 0); }
+void ResetServiceTokenCacheForTests() { SetCache("", {}); }
 
 bool ReadServiceTokenFile(std::string_view Bytes, std::string& Token, TDateTime& Expiry) {
   Token.clear();
@@ -164,19 +173,21 @@ bool TFirebaseServiceAuth::LoadServiceToken() {
     std::string Token;
     TDateTime Expiry = 0;
     if (!ReadServiceTokenFile(ReadFileBytes(Path), Token, Expiry)) return false;
-    SetCache(Token, Expiry);
-    return !Token.empty() && Now() < Expiry;
+    const auto At = ExpiryInstant(Expiry);
+    SetCache(Token, At);
+    return !Token.empty() && platform::Now() < At;
   } catch (const std::exception&) {
     return false;
   }
 }
 
 void TFirebaseServiceAuth::SaveServiceToken(const std::string& Token, int32_t Lifetime) {
-  const TDateTime Expiry = Now() + (static_cast<double>(Lifetime) - ExpiryMarginSeconds) / 86400.0;
-  SetCache(Token, Expiry);
+  const auto At = platform::Now() + std::chrono::seconds(Lifetime - ExpiryMarginSeconds);
+  SetCache(Token, At);
   Json File = Json::object();
   File["token"] = ProtectServiceToken(Token);
-  File["expiry"] = Expiry;
+  // The file keeps its local date-time form.
+  File["expiry"] = LocalDateTimeFromTimePoint(At);
   WriteFileAtomic(GetServiceTokenPath(), ToAsciiJson(File));
 }
 
@@ -210,7 +221,7 @@ bool TFirebaseServiceAuth::GetAuthenticatedManager(std::unique_ptr<TFirebaseMana
 }
 
 void TFirebaseServiceAuth::DropServiceToken() {
-  SetCache({}, 0);
+  SetCache({}, {});
   std::error_code Ignored;
   std::filesystem::remove(GetServiceTokenPath(), Ignored);
 }

@@ -12,6 +12,7 @@
 #include "core/uLogger.h"
 #include "core/uSecureString.h"
 #include "drive/FormUrlEncoding.h"
+#include "platform/Clock.h"
 #include "platform/Regional.h"
 
 namespace kelvo {
@@ -23,7 +24,6 @@ using Json = nlohmann::ordered_json;
 // A token is renewed this long before it expires.
 constexpr int64_t ExpiryMarginMs = 5 * 60 * 1000;
 constexpr int32_t DefaultLifetimeSeconds = 3600;
-constexpr double MsPerDay = 86400000.0;
 
 std::mutex GSinkMutex;
 TUserMessageSink GSink;
@@ -147,9 +147,12 @@ void TGoogleAuth::SaveTokens(const std::string& Path) {
 void TGoogleAuth::SetTokenData(const TTokenData& Value) { FTokenData = Value; }
 
 bool TGoogleAuth::IsTokenExpired(const TTokenData& Data) const {
-  // Whole milliseconds, so that an expiry exactly five minutes ahead is not lost to rounding.
-  const double Left = (Data.ExpiresAt - Now()) * MsPerDay;
-  return std::isnan(Left) || std::llround(Left) < ExpiryMarginMs;
+  // Compared as instants, not local date-times: across a daylight-saving fall-back the local
+  // difference is an hour off.
+  if (!(Data.ExpiresAt > 1 && Data.ExpiresAt < 2958466)) return true;
+  const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(TimePointFromLocalDateTime(Data.ExpiresAt) -
+                                                                          platform::Now());
+  return Left.count() < ExpiryMarginMs;
 }
 
 std::string TGoogleAuth::GetValidToken() {
@@ -206,7 +209,7 @@ bool TGoogleAuth::RefreshAccessToken() {
     if (const auto ExpiresIn = Reply.find("expires_in"); ExpiresIn != Reply.end()) {
       int32_t Seconds = 0;
       if (!TryStrToInt(MemberText(*ExpiresIn), Seconds)) Seconds = DefaultLifetimeSeconds;
-      FTokenData.ExpiresAt = Now() + Seconds / 86400.0;
+      FTokenData.ExpiresAt = LocalDateTimeFromTimePoint(platform::Now() + std::chrono::seconds(Seconds));
     }
     // A refresh token comes back only when the service rotates it; an empty one would lose the old.
     if (const auto Refresh = Reply.find("refresh_token");

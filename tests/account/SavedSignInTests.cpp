@@ -134,21 +134,6 @@ class SavedSignIn : public ::testing::Test {
   }
 };
 
-// Sets the local time zone for the life of the object and restores the old one after.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* Zone) : FEnv(std::make_unique<test::ScopedEnv>("TZ", Zone)) { tzset(); }
-  ~ScopedTimeZone() {
-    FEnv.reset();
-    tzset();
-  }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::unique_ptr<test::ScopedEnv> FEnv;
-};
-
 TSavedSignIn Acme() {
   return {"acme", "p@ss \"w\xC3\xB6rd\"",
           "Acme Ltd. \xC5\x9E"
@@ -224,7 +209,7 @@ TEST_F(SavedSignIn, ServedFromTheCacheForSixtySeconds) {
 
 TEST_F(SavedSignIn, CacheAgeIsRealTimeAcrossADaylightSavingChange) {
   if (!fs::exists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "no time zone data";
-  ScopedTimeZone Zone("Europe/Berlin");
+  test::ScopedTimeZone Zone("Europe/Berlin");
   // 02:59:50 summer time; an hour later the wall clock reads 02:59:55 again (winter time).
   ClockNow = std::chrono::system_clock::time_point(std::chrono::seconds(1698541190));
   SaveSavedSignIn(Acme());

@@ -109,6 +109,18 @@ TEST_F(ServiceAuthTest, TokenIsRetiredFiveMinutesBeforeItsLifetime) {
   EXPECT_EQ(SignIns(), 2);
 }
 
+TEST_F(ServiceAuthTest, ExpiryIsAnInstantAcrossADaylightSavingFallBack) {
+  // 00:10 UTC on the night the clocks in Berlin go back at 01:00 UTC (02:10 summer time).
+  test::ScopedTimeZone Berlin("Europe/Berlin");
+  ClockNow = TimePoint{} + std::chrono::seconds(1761437400);
+  const std::string Token = Get()->Client().FAuthToken;
+  Advance(54min);
+  EXPECT_EQ(Get()->Client().FAuthToken, Token);
+  Advance(2min);  // 01:06 UTC, 02:06 local again: 56 minutes on, not an hour less
+  EXPECT_NE(Get()->Client().FAuthToken, Token);
+  EXPECT_EQ(SignIns(), 2);
+}
+
 TEST_F(ServiceAuthTest, ShortOrUnreadableLifetimes) {
   // 300 seconds or less: already expired when stored, so every call signs in.
   Sim.SetTokenLifetime(300);

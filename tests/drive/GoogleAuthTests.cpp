@@ -82,6 +82,18 @@ TEST_F(GoogleAuthTest, ARefreshTokenAloneServesAfterOneRefreshAndNothingElseAsks
   EXPECT_TRUE(Auth.RefreshRefused()) << "invalid_grant";
 }
 
+TEST_F(GoogleAuthTest, ExpiryIsComparedAsAnInstantAcrossADaylightSavingFallBack) {
+  test::ScopedTimeZone Berlin("Europe/Berlin");
+  ClockNow = TimePoint{} + std::chrono::seconds(1761437400);  // 00:10 UTC, 02:10 summer time
+  Auth.SetTokenData({"", test::TestRefreshToken, 0});
+  const std::string First = Auth.GetValidToken();  // lives 3599 s, renewed 5 minutes before
+  Advance(std::chrono::minutes(54));
+  EXPECT_EQ(Auth.GetValidToken(), First);
+  Advance(std::chrono::minutes(2));  // 01:06 UTC, 02:06 local again
+  EXPECT_NE(Auth.GetValidToken(), First);
+  EXPECT_EQ(Refreshes(), 2);
+}
+
 TEST_F(GoogleAuthTest, ReplyWithoutExpiresInKeepsTheOldExpirySoEveryCallRefreshes) {
   cloudsim::TTokenReplyOptions Options;
   Options.SendExpiresIn = false;

@@ -23,18 +23,6 @@ using cloudsim::TFault;
 using cloudsim::TFaultKind;
 using ::testing::HasSubstr;
 
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* Zone) : FEnv(std::make_unique<test::ScopedEnv>("TZ", Zone)) { tzset(); }
-  ~ScopedTimeZone() {
-    FEnv.reset();
-    tzset();
-  }
-
- private:
-  std::unique_ptr<test::ScopedEnv> FEnv;
-};
-
 std::string Percent(const std::string& Target) {
   std::string Out;
   for (size_t I = 0; I < Target.size(); ++I) {
@@ -139,7 +127,7 @@ TEST_F(GoogleDriveTest, EntriesCarrySizeMd5TypeAndLocalModifiedTime) {
   ASSERT_EQ(::utimensat(AT_FDCWD, (Tree + "/Yedekler/db.bak").c_str(), Times, 0), 0);
   Sim.SetDriveRoot(Tree, "kok");
 
-  ScopedTimeZone Zone("<+03>-3");
+  test::ScopedTimeZone Zone("<+03>-3");
   const auto Files = Drive->ListFiles(Sim.DriveFileId("Yedekler"));
   ASSERT_EQ(Files.size(), 2u);
   const TDriveFileInfo& Folder = Files[0];
@@ -159,7 +147,7 @@ TEST_F(GoogleDriveTest, EntriesCarrySizeMd5TypeAndLocalModifiedTime) {
 }
 
 TEST_F(GoogleDriveTest, DriveTimesAreConvertedFromUtcWithFallbacks) {
-  ScopedTimeZone Zone("<+03>-3");
+  test::ScopedTimeZone Zone("<+03>-3");
   const std::pair<std::string, std::string> Cases[] = {
       {"2025-01-31T22:15:00.000Z", "2025-02-01 01:15:00"},
       {"  2025-01-31T22:15:00Z ", "2025-02-01 01:15:00"},

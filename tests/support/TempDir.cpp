@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,6 +69,16 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
        It.increment(Ec))
     if (It->path().extension() == ".part") Found.push_back(It->path().string());
   return Found;
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* Zone) {
+  FEnv.emplace("TZ", Zone);
+  tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  FEnv.reset();
+  tzset();
 }
 
 ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t Bytes) {

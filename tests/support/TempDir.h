@@ -1,6 +1,7 @@
 #pragma once
 // A fresh folder per test, removed with everything in it when the test ends.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,18 @@ class ScopedEnv {
 
 // Files ending in ".part" anywhere below Dir (temporary downloads left behind).
 std::vector<std::string> PartFilesBelow(const std::string& Dir);
+
+// Sets the local time zone (TZ) for the life of the object and restores the old one after.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* Zone);
+  ~ScopedTimeZone();
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<ScopedEnv> FEnv;
+};
 
 // Writes past Bytes fail in this process for the life of the object, as on a full disk.
 class ScopedFileSizeLimit {
