@@ -16,6 +16,7 @@
 #include "core/HttpClient.h"
 #include "core/JsonSax.h"
 #include "core/TextRules.h"
+#include "core/TimedCache.h"
 #include "platform/Clock.h"
 
 namespace kelvo {
@@ -321,18 +322,12 @@ void SortAccounts(std::vector<TAccountCollector::TFound>& Found) {
 
 // ---- The account cache -------------------------------------------------------------------------
 
-struct TAccountCache {
-  std::shared_ptr<const TAccountList> Accounts;
-  TimePoint StoredAt{};  // the epoch stands for "not set"
-};
+TTimedCache<std::shared_ptr<const TAccountList>> GCache(CacheLifetime);
 
-TAccountCache GCache;
-
-// Fewer than 120 whole seconds either way, and only a list that holds accounts.
-bool CacheServed() {
-  if (GCache.StoredAt == TimePoint{} || !GCache.Accounts || GCache.Accounts->empty()) return false;
-  const auto Age = platform::Now() - GCache.StoredAt;
-  return Age < CacheLifetime && Age > -CacheLifetime;
+// Fresh, and only a list that holds accounts.
+std::shared_ptr<const TAccountList> CachedAccounts() {
+  const auto Cached = GCache.Get();
+  return Cached && *Cached && !(*Cached)->empty() ? *Cached : nullptr;
 }
 
 // ---- Reads -------------------------------------------------------------------------------------
@@ -360,8 +355,8 @@ bool ReadAccountDirect(const std::string& Login, TFirebaseManagedAccount& Accoun
 bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Message) {
   Accounts.reset();
   Message.clear();
-  if (CacheServed()) {
-    Accounts = GCache.Accounts;
+  if (auto Cached = CachedAccounts()) {
+    Accounts = std::move(Cached);
     return true;
   }
   try {
@@ -376,8 +371,7 @@ bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Me
       Message = NotJsonMessage;
       return false;
     }
-    GCache.Accounts = Read;
-    GCache.StoredAt = platform::Now();
+    GCache.Store(Read);
     Accounts = std::move(Read);
     return true;
   } catch (const std::exception& E) {
@@ -516,6 +510,6 @@ std::string SanitizeAccountNodeName(const std::string& Text) {
   return Sanitized.empty() ? std::string(EmptyNodeName) : Sanitized;
 }
 
-void ResetAccountCacheForTests() { GCache = {}; }
+void ResetAccountCacheForTests() { GCache.Clear(); }
 
 }  // namespace kelvo

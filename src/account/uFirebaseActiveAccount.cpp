@@ -8,6 +8,7 @@
 
 #include "core/AsciiJson.h"
 #include "core/FileIO.h"
+#include "core/TimedCache.h"
 #include "core/uAppConfig.h"
 #include "platform/Clock.h"
 #include "platform/MachineLock.h"
@@ -36,32 +37,13 @@ constexpr char DecryptFailedPrefix[] = "Oturum bilgisi okunamadi: ";
 constexpr char InvalidDataText[] = "Veri gecersiz";
 constexpr char NotAnObjectText[] = "Kayit bicimi gecersiz";
 
-struct TSignInCache {
-  TSavedSignIn Record;
-  bool Valid = false;
-  TimePoint StoredAt{};  // the epoch stands for "not set"
-};
-
-TSignInCache GCache;
+TTimedCache<TSavedSignIn> GCache(CacheLifetime);
 std::function<void(std::chrono::milliseconds)> GSleep;
 std::function<std::string(const std::string&)> GReader;
 
 using TLockHandle = std::unique_ptr<platform::MachineLock>;
 
 bool IsComplete(const TSavedSignIn& SignIn) { return !SignIn.LoginName.empty() && !SignIn.Password.empty(); }
-
-// Fewer than 60 whole seconds either way: a clock set back does not keep a record alive forever.
-bool CacheServed() {
-  if (!GCache.Valid || GCache.StoredAt == TimePoint{}) return false;
-  const auto Age = platform::Now() - GCache.StoredAt;
-  return Age < CacheLifetime && Age > -CacheLifetime;
-}
-
-void StoreInCache(const TSavedSignIn& SignIn) {
-  GCache.Record = SignIn;
-  GCache.Valid = true;
-  GCache.StoredAt = platform::Now();
-}
 
 void Pause(std::chrono::milliseconds Duration) {
   if (GSleep)
@@ -174,8 +156,8 @@ bool HasSavedSignIn() { return FileExists(GetSavedSignInPath()); }
 
 bool LoadSavedSignIn(TSavedSignIn& SignIn) {
   SignIn = {};
-  if (CacheServed()) {
-    SignIn = GCache.Record;
+  if (auto Cached = GCache.Get()) {
+    SignIn = std::move(*Cached);
     // A record saved without a password is no sign-in, from the cache as from the file.
     return IsComplete(SignIn);
   }
@@ -187,7 +169,7 @@ bool LoadSavedSignIn(TSavedSignIn& SignIn) {
     Blob = ReadAllBytesWithRetry(Path);
   }
   if (!ParseSavedSignIn(UnprotectSignInData(Blob), SignIn)) return false;
-  StoreInCache(SignIn);
+  GCache.Store(SignIn);
   return true;
 }
 
@@ -197,7 +179,7 @@ void SaveSavedSignIn(const TSavedSignIn& SignIn) {
     TSignInLockScope Lock;
     WriteAllBytesWithRetry(GetSavedSignInPath(), Blob);
   }
-  StoreInCache(SignIn);
+  GCache.Store(SignIn);
 }
 
 bool GetActiveAccount(TFirebaseManagedAccount& Account, std::string& Message) {
@@ -211,7 +193,7 @@ bool GetActiveAccount(TFirebaseManagedAccount& Account, std::string& Message) {
   return FindAccountByLogin(SignIn.LoginName, Account, Message);
 }
 
-void ResetSavedSignInCacheForTests() { GCache = {}; }
+void ResetSavedSignInCacheForTests() { GCache.Clear(); }
 
 void SetSavedSignInSleepForTests(std::function<void(std::chrono::milliseconds)> Sleep) { GSleep = std::move(Sleep); }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <mutex>
 
 #include "core/FileIO.h"
 #include "core/IniFile.h"
@@ -16,6 +17,7 @@ namespace kelvo {
 namespace {
 
 std::unique_ptr<TAppConfig> GInstance;
+std::mutex GInstanceMutex;
 
 const char* const ProductFolder = "Korvessa";
 
@@ -64,11 +66,14 @@ TLogLevel ParseLogLevel(const std::string& Text) {
 }  // namespace
 
 TAppConfig& TAppConfig::Instance() {
+  // The workers ask for the settings too; the first caller creates them, once.
+  std::lock_guard Lock(GInstanceMutex);
   if (!GInstance) GInstance.reset(new TAppConfig());
   return *GInstance;
 }
 
 void TAppConfig::ResetInstanceForTests() {
+  std::lock_guard Lock(GInstanceMutex);
   GInstance.reset();
   ConfigureLog({});
 }

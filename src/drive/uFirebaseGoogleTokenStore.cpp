@@ -19,6 +19,7 @@
 #include "core/HttpClient.h"
 #include "core/JsonSax.h"
 #include "core/TextRules.h"
+#include "core/TimedCache.h"
 #include "platform/Clock.h"
 #include "platform/Regional.h"
 
@@ -374,25 +375,8 @@ void SortPool(TPool& Pool) {
 
 // ---- Caches ------------------------------------------------------------------------------------
 
-template <typename TList>
-struct TListCache {
-  std::optional<TimePoint> StoredAt;
-  TList Items;
-
-  // Fewer than 120 whole seconds either way.
-  bool Fresh() const {
-    if (!StoredAt) return false;
-    const auto Age = platform::Now() - *StoredAt;
-    return Age < CacheLifetime && Age > -CacheLifetime;
-  }
-  void Store(const TList& List) {
-    Items = List;
-    StoredAt = platform::Now();
-  }
-};
-
-TListCache<TPool> GPoolCache;
-TListCache<TLinks> GLinkCache;
+TTimedCache<TPool> GPoolCache(CacheLifetime);
+TTimedCache<TLinks> GLinkCache(CacheLifetime);
 
 // ---- Account lookups ---------------------------------------------------------------------------
 
@@ -445,8 +429,8 @@ bool LinkBelongs(const std::string& LinkLoginName, const std::string& AccountLog
 bool LoadAllLinks(TLinks& Links, std::string& Message) {
   Links.clear();
   Message.clear();
-  if (GLinkCache.Fresh()) {
-    Links = GLinkCache.Items;
+  if (auto Cached = GLinkCache.Get()) {
+    Links = std::move(*Cached);
     return true;
   }
   try {
@@ -569,8 +553,8 @@ bool LoadGoogleAccountPool(std::vector<TGoogleDriveAuthorizedAccount>& Pool, std
   Pool.clear();
   Message.clear();
   // An empty pool is never served from the cache.
-  if (GPoolCache.Fresh() && !GPoolCache.Items.empty()) {
-    Pool = GPoolCache.Items;
+  if (auto Cached = GPoolCache.Get(); Cached && !Cached->empty()) {
+    Pool = std::move(*Cached);
     return true;
   }
   try {
@@ -671,7 +655,7 @@ bool LoadDefaultGoogleToken(const std::string& LoginName, TTokenData& TokenData,
   return true;
 }
 
-void ResetGoogleAccountPoolCacheForTests() { GPoolCache = {}; }
-void ResetGoogleAccountLinksCacheForTests() { GLinkCache = {}; }
+void ResetGoogleAccountPoolCacheForTests() { GPoolCache.Clear(); }
+void ResetGoogleAccountLinksCacheForTests() { GLinkCache.Clear(); }
 
 }  // namespace kelvo
