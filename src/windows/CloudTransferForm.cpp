@@ -81,7 +81,7 @@ void TCloudTransferForm::AddBottomPanel(QVBoxLayout* Root, const char* Status) {
   FBottomPanel->setFixedHeight(104);
   FProgressBar = new QProgressBar(FBottomPanel);
   FProgressBar->setTextVisible(false);
-  FStatusLabel = new QLabel(QString::fromUtf8(Status), FBottomPanel);
+  FStatusLabel = new TFittedLabel(QString::fromUtf8(Status), FBottomPanel);
   FCloseButton = MakeButton(FBottomPanel, "Kapat", 0, 58, 110, 34);
   Root->addWidget(FBottomPanel);
   PlaceBottomControls();

@@ -6,10 +6,13 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextLayout>
+#include <algorithm>
 
 namespace kelvo {
 
@@ -120,6 +123,41 @@ void MaskWithStars(QLineEdit* Edit) {
   }
   Edit->setStyle(Style);
   Edit->setEchoMode(QLineEdit::Password);
+}
+
+void TFittedLabel::paintEvent(QPaintEvent*) {
+  QPainter Painter(this);
+  Painter.setPen(palette().color(foregroundRole()));
+  Painter.setFont(font());
+  const QRect Area = contentsRect();
+  const QString Whole = text();
+  const QFontMetrics Metrics(font());
+  const int Flags = static_cast<int>(alignment()) | Qt::TextWordWrap;
+  if (Metrics.boundingRect(Area, Flags, Whole).height() <= Area.height()) {
+    Painter.drawText(Area, Flags, Whole);
+    if (!toolTip().isEmpty()) setToolTip(QString());
+    return;
+  }
+  // Lay the text out in lines of the label's width; the last line that fits takes the rest, cut.
+  const int Lines = std::max(1, Area.height() / Metrics.lineSpacing());
+  QTextLayout Layout(Whole, font());
+  Layout.beginLayout();
+  QStringList Shown;
+  for (QTextLine Line = Layout.createLine(); Line.isValid(); Line = Layout.createLine()) {
+    Line.setLineWidth(Area.width());
+    if (Shown.size() + 1 == Lines) {
+      Shown << Metrics.elidedText(Whole.mid(Line.textStart()), Qt::ElideRight, Area.width());
+      break;
+    }
+    Shown << Whole.mid(Line.textStart(), Line.textLength()).trimmed();
+  }
+  Layout.endLayout();
+  const int Top =
+      Area.top() + std::max(0, (Area.height() - static_cast<int>(Shown.size()) * Metrics.lineSpacing()) / 2);
+  for (int I = 0; I < Shown.size(); ++I)
+    Painter.drawText(QRect(Area.left(), Top + I * Metrics.lineSpacing(), Area.width(), Metrics.lineSpacing()),
+                     static_cast<int>(alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter, Shown[I]);
+  if (toolTip() != Whole) setToolTip(Whole);
 }
 
 }  // namespace kelvo

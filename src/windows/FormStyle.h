@@ -3,6 +3,7 @@
 // panels, and labels placed at fixed pixel positions.
 #include <QColor>
 #include <QFont>
+#include <QLabel>
 
 class QAbstractItemView;
 class QFrame;
@@ -30,6 +31,17 @@ void SetTextColour(QWidget* Widget, const QColor& Colour);
 void MaskWithStars(QLineEdit* Edit);
 // The selected rows stay highlighted while another control has the focus.
 void KeepSelectionVisible(QAbstractItemView* View);
+
+// A status or error line that is always readable: the text wraps within the label, and when it
+// still does not fit, the last line that fits ends in "..." and the whole text is the label's
+// tooltip (one hover away). text() is always the whole text.
+class TFittedLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+};
 
 // Hourglass for the length of a scope.
 struct TWaitCursor {

@@ -82,7 +82,8 @@ void TRestoreLoginForm::BuildLayout() {
   FTotpEdit->setFont(UiFont(16));
   FTotpPanel->hide();
 
-  FStatusLabel = PlacedLabel(this, "", 28, 284, 390, 36);
+  FStatusLabel = new TFittedLabel(this);
+  FStatusLabel->setGeometry(28, 284, 390, 36);
   FStatusLabel->setWordWrap(true);
 
   FLoginButton = new QPushButton("Giris Yap", this);

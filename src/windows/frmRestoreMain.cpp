@@ -163,7 +163,7 @@ void TRestoreMainForm::BuildLayout() {
   FProgressBar->setRange(0, 0);
   FProgressBar->setMaximum(100);
   FProgressBar->setValue(0);
-  FStatusLabel = new QLabel("Hazir. Geri yuklenecek yedek dosyalarini ekleyin.", FBottomPanel);
+  FStatusLabel = new TFittedLabel("Hazir. Geri yuklenecek yedek dosyalarini ekleyin.", FBottomPanel);
   FStartButton = new QPushButton("Geri Yuklemeyi Baslat", FBottomPanel);
   FStartButton->setFont(BoldFont(13));
   FStopButton = new QPushButton("Durdur", FBottomPanel);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -75,6 +76,28 @@ TEST_F(SignInTest, LayoutAndFirstStep) {
   QTest::keyClicks(Form.FTotpEdit, "12a3-4567");
   EXPECT_EQ(Form.FTotpEdit->text(), "123456") << "digits only, at most six";
   test::SaveScreenshot(&Form, "sign_in");
+}
+
+TEST_F(SignInTest, AConnectionFailureStaysReadableInFull) {
+  TRestoreLoginForm Form(nullptr, Dialogs);
+  Form.show();
+  Sim.Stop();  // the longest real message: the connection failure with curl's own text
+  Form.FUserEdit->setText("acme");
+  Form.FPassEdit->setText("acme-1");
+  Form.FLoginButton->click();
+  const QString Message = Form.FStatusLabel->text();
+  ASSERT_GT(Message.size(), 100) << Message.toStdString();
+  Form.grab();  // paints the label
+  test::SaveScreenshot(&Form, "sign_in_connection_failure");
+  const QFontMetrics Metrics(Form.FStatusLabel->font());
+  const QRect Needed = Metrics.boundingRect(Form.FStatusLabel->contentsRect(), Qt::TextWordWrap, Message);
+  if (Needed.height() > Form.FStatusLabel->height())
+    EXPECT_EQ(Form.FStatusLabel->toolTip(), Message) << "cut short: the whole text is one hover away";
+  else
+    EXPECT_TRUE(Form.FStatusLabel->toolTip().isEmpty());
+  Form.FStatusLabel->setText("Hatali sifre.");
+  Form.FStatusLabel->grab();
+  EXPECT_TRUE(Form.FStatusLabel->toolTip().isEmpty()) << "a text that fits needs no tooltip";
 }
 
 TEST_F(SignInTest, MissingFieldsAndWrongPasswordKeepTheWindowOpen) {
