@@ -20,14 +20,12 @@
 #include "core/TextFormat.h"
 #include "core/uAppConfig.h"
 #include "platform/Regional.h"
+#include "windows/BackgroundWork.h"
 #include "windows/FormStyle.h"
 
 namespace kelvo {
 
 namespace {
-
-// How often byte progress is carried over to the window while a download runs.
-constexpr int ProgressTickMs = 40;
 
 std::string OneDecimal(double Value) {
   std::string Text = Fmt("%s", std::to_string(std::llround(Value * 10)));
@@ -191,52 +189,16 @@ const TCloudJobSummary& TCloudTransferForm::RunJob(TCloudJob& Job) {
 void TCloudTransferForm::RunInBackground(const std::function<void(const TCloudJobProgressHandler&)>& Work,
                                          std::shared_ptr<TCancelToken> Cancel) {
   FCancel = std::move(Cancel);
-  // A cancel asked for before the work started (a close while the window was opening) holds.
+  // A close asked for before the work started (a close while the window was opening) holds.
   if (FCancel && FCloseWhenIdle) FCancel->Cancel();
-  // The latest report from the work's thread; Serial changes with every report.
-  std::mutex Mutex;
-  TCloudJobProgress Latest;
-  uint64_t Serial = 0, Shown = 0;
-  const TCloudJobProgressHandler Report = [&](const TCloudJobProgress& Progress) {
-    std::lock_guard Lock(Mutex);
-    Latest = Progress;
-    ++Serial;
-  };
-  auto Carry = [&] {
-    TCloudJobProgress Progress;
-    {
-      std::lock_guard Lock(Mutex);
-      if (Serial == Shown) return;
-      Shown = Serial;
-      Progress = Latest;
-    }
-    JobProgress(Progress);
-  };
-
-  QEventLoop Loop;
-  QTimer Tick;
-  Tick.setInterval(ProgressTickMs);
-  connect(&Tick, &QTimer::timeout, &Loop, Carry);
-  std::exception_ptr Raised;
-  std::thread Worker([&] {
-    try {
-      Work(Report);
-    } catch (...) {
-      Raised = std::current_exception();
-    }
-    // Queued: the loop below quits once it runs, even when the work was quicker than its start.
-    QMetaObject::invokeMethod(
-        &Loop, [&Loop] { Loop.quit(); }, Qt::QueuedConnection);
-  });
-  Tick.start();
+  struct TForget {
+    std::shared_ptr<TCancelToken>& Token;
+    ~TForget() { Token.reset(); }
+  } Forget{FCancel};
   // Before the window is shown (the catalogue fetch while it opens) no modality guards the other
   // windows yet: their clicks wait until the work is done.
-  Loop.exec(isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-  Worker.join();
-  Tick.stop();
-  FCancel.reset();
-  Carry();
-  if (Raised) std::rethrow_exception(Raised);
+  RunOffGuiThread(
+      Work, [this](const TCloudJobProgress& Progress) { JobProgress(Progress); }, isVisible());
 }
 
 TCloudTransferForm::TBusyScope::TBusyScope(TCloudTransferForm& Form, std::function<void()> Refresh)

@@ -5,13 +5,16 @@
 #include "account/uFirebaseActiveAccount.h"
 #include "core/uLogger.h"
 #include "drive/uFirebaseAccountAuth.h"
+#include "windows/BackgroundWork.h"
 
 namespace kelvo {
 
 bool PrepareSignIn(const TShowSignInWindow& ShowSignInWindow) {
   if (!HasSavedSignIn()) return ShowSignInWindow({}, {});
   std::string Message, LoginName;
-  switch (CheckSavedSignIn(Message, LoginName)) {
+  TSavedSignInCheck Check = TSavedSignInCheck::Unchecked;
+  RunOffGuiThread([&] { Check = CheckSavedSignIn(Message, LoginName); });
+  switch (Check) {
     case TSavedSignInCheck::Valid:
       return true;
     case TSavedSignInCheck::Rejected:

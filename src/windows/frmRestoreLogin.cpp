@@ -12,6 +12,7 @@
 #include "core/TextRules.h"
 #include "core/uLogger.h"
 #include "drive/uFirebaseAccountAuth.h"
+#include "windows/BackgroundWork.h"
 #include "windows/FormStyle.h"
 
 namespace kelvo {
@@ -148,7 +149,7 @@ void TRestoreLoginForm::LoginButtonClick() {
     const std::string Password = FPassEdit->text().toStdString();
     TFirebaseManagedAccount Account;
     TAccountAuthResult Result;
-    AuthenticateAccount(Login, Password, Account, Result);
+    RunOffGuiThread([&] { AuthenticateAccount(Login, Password, Account, Result); });
     if (!Result.Success) {
       SetStatus(Result.MessageText, true);
       return;
@@ -166,7 +167,7 @@ void TRestoreLoginForm::LoginButtonClick() {
       }
     }
     SetStatus("Giris basarili, hesap bilgileri hazirlaniyor...", false);
-    CompleteSignIn(Login, Password, Result);
+    RunOffGuiThread([&] { CompleteSignIn(Login, Password, Result); });
     LogInfoFmt("Geri yukleme uygulamasi hesap girisi: %s", Login);
     Completed = true;
   });

@@ -21,6 +21,7 @@
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
+#include "windows/BackgroundWork.h"
 #include "windows/FormStyle.h"
 #include "windows/frmRestoreDrivePicker.h"
 #include "windows/frmRestoreFolder.h"
@@ -348,10 +349,10 @@ void TRestoreMainForm::TestButtonClick() {
   FConnStatusLabel->setText("Baglanti deneniyor...");
   FConnStatusLabel->repaint();
   std::string Message;
-  bool Ok;
+  bool Ok = false;
   {
     TRestoreEngine Engine(ReadConnection());
-    Ok = Engine.TestConnection(Message);
+    RunOffGuiThread([&] { Ok = Engine.TestConnection(Message); });
   }
   if (Ok) {
     FConnStatusLabel->setText(Q(Message));
