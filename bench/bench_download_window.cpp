@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "StallProbe.h"
 #include "account/uFirebaseActiveAccount.h"
 #include "core/Endpoints.h"
 #include "core/FileIO.h"
@@ -55,31 +56,6 @@ class TBenchDialogs : public IDialogs {
   std::string FFolder;
 };
 
-// Gaps between passes of the event loop, seen by a timer that asks to run every 2 ms.
-class TStallProbe {
- public:
-  TStallProbe() {
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      const qint64 Now = FClock.nsecsElapsed();
-      if (FLast >= 0) Longest = std::max(Longest, (Now - FLast) / 1e6);
-      FLast = Now;
-    });
-  }
-  void Start() {
-    Longest = 0;
-    FLast = -1;
-    FClock.start();
-    FTimer.start(2);
-  }
-  void Stop() { FTimer.stop(); }
-  double Longest = 0;  // ms
-
- private:
-  QTimer FTimer;
-  QElapsedTimer FClock;
-  qint64 FLast = -1;
-};
-
 struct TWindowRun {
   bool Ok = false;
   double Seconds = 0;
@@ -107,7 +83,7 @@ TWindowRun RunWindow(const std::string& Out, int64_t Size) {
     LastMove = Now;
     ++R.Moves;
   });
-  TStallProbe Probe;
+  bench::TStallProbe Probe;
   Clock.start();
   Probe.Start();
   const auto Start = Clock::now();
@@ -198,7 +174,7 @@ int main(int argc, char** argv) {
 
   QApplication App(argc, argv);
   // The reference for the stall: the same probe with nothing to do.
-  TStallProbe Idle;
+  bench::TStallProbe Idle;
   Idle.Start();
   QTimer::singleShot(1000, &App, &QApplication::quit);
   App.exec();
