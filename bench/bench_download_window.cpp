@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "StallProbe.h"
+#include "WindowBench.h"
 #include "account/uFirebaseActiveAccount.h"
 #include "core/Endpoints.h"
 #include "core/FileIO.h"
@@ -154,15 +154,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
   }
-  const std::string Host = "127.0.0.1:" + std::to_string(Port), Base = "http://" + Host;
-  ::setenv("FIREBASE_AUTH_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("FIREBASE_DATABASE_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
-  ::setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  std::filesystem::create_directories(Dir + "/program/config");
-  platform::SetProgramDirForTests(Dir + "/program");
+  const std::string Base = "http://127.0.0.1:" + std::to_string(Port);
+  bench::UseLocalCloud(Dir, Port);
   WriteFileAtomic(Dir + "/program/config/config.ini",
                   "[Endpoints]\r\nGoogleTokenUrl=" + Base + "/token\r\nGoogleDriveUrl=" + Base + "/drive/v3/files\r\n");
   SaveSavedSignIn({"acme", "pw", "Acme Ltd"});

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "StallProbe.h"
+#include "WindowBench.h"
 #include "account/uFirebaseAccountStore.h"
 #include "account/uFirebaseActiveAccount.h"
 #include "account/uFirebaseServiceAuth.h"
@@ -66,15 +66,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
   }
-  const std::string Host = "127.0.0.1:" + std::to_string(Port);
-  ::setenv("FIREBASE_AUTH_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("FIREBASE_DATABASE_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
-  ::setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  std::filesystem::create_directories(Dir + "/program/config");
-  platform::SetProgramDirForTests(Dir + "/program");
+  bench::UseLocalCloud(Dir, Port);
 
   QApplication App(argc, argv);
   bench::TStallProbe Idle;

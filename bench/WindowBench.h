@@ -1,0 +1,54 @@
+#pragma once
+// What the window benchmarks share: the program pointed at a local cloud with its folders in a
+// scratch folder, and how long the window thread goes without running its event loop.
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/Paths.h"
+
+namespace kelvo::bench {
+
+// The program's cloud services on cloudsim at Port; its machine, user and program folders, and the
+// private temporary folder, inside Dir; windows offscreen.
+inline void UseLocalCloud(const std::string& Dir, int Port) {
+  const std::string Host = "127.0.0.1:" + std::to_string(Port);
+  ::setenv("FIREBASE_AUTH_EMULATOR_HOST", Host.c_str(), 1);
+  ::setenv("FIREBASE_DATABASE_EMULATOR_HOST", Host.c_str(), 1);
+  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
+  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::filesystem::create_directories(Dir + "/program/config");
+  platform::SetProgramDirForTests(Dir + "/program");
+}
+
+// Gaps between passes of the event loop, seen by a timer that asks to run every 2 ms.
+class TStallProbe {
+ public:
+  TStallProbe() {
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      const qint64 Now = FClock.nsecsElapsed();
+      if (FLast >= 0) Longest = std::max(Longest, (Now - FLast) / 1e6);
+      FLast = Now;
+    });
+  }
+  void Start() {
+    Longest = 0;
+    FLast = -1;
+    FClock.start();
+    FTimer.start(2);
+  }
+  void Stop() { FTimer.stop(); }
+  double Longest = 0;  // ms
+
+ private:
+  QTimer FTimer;
+  QElapsedTimer FClock;
+  qint64 FLast = -1;
+};
+
+}  // namespace kelvo::bench
