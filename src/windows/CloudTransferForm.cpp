@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
@@ -12,9 +11,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cmath>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include "catalogue/uCloudBackup.h"
 #include "core/TextFormat.h"
