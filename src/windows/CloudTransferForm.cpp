@@ -76,7 +76,7 @@ void TCloudTransferForm::AddBottomPanel(QVBoxLayout* Root, const char* Status) {
   FProgressBar = new QProgressBar(FBottomPanel);
   FProgressBar->setTextVisible(false);
   FStatusLabel = new TFittedLabel(QString::fromUtf8(Status), FBottomPanel);
-  FCloseButton = MakeButton(FBottomPanel, "Kapat", 0, 58, 110, 34);
+  FCloseButton = MakeButton(FBottomPanel, "Kapat", 0, BottomButtonTop, 110, 34);
   Root->addWidget(FBottomPanel);
   PlaceBottomControls();
 }
@@ -90,7 +90,7 @@ void TCloudTransferForm::PlaceBottomControls() {
   const int W = width();
   FProgressBar->setGeometry(20, 10, W - 60, 18);
   FStatusLabel->setGeometry(20, 34, W - 60, 20);
-  FCloseButton->setGeometry(W - 150, 58, 110, 34);
+  FCloseButton->setGeometry(W - 150, BottomButtonTop, 110, 34);
 }
 
 void TCloudTransferForm::resizeEvent(QResizeEvent* Event) {

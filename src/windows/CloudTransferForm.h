@@ -81,6 +81,8 @@ class TCloudTransferForm : public QDialog {
   void AddFileList(QVBoxLayout* Root, const QStringList& Headers, const std::vector<int>& Widths, bool MultiSelect);
   // The bottom panel with bar, status line and "Kapat"; the caller adds its own buttons to it.
   void AddBottomPanel(QVBoxLayout* Root, const char* Status);
+  // Where the buttons of the bottom panel stand, below the progress bar and the status line.
+  static constexpr int BottomButtonTop = 58;
   // Runs Handler on a click, with errors shown through the dialogs.
   void OnClick(QPushButton* Button, std::function<void()> Handler);
   void SetStatus(const std::string& Text);

@@ -59,9 +59,9 @@ void TRestoreDrivePickerForm::BuildLayout() {
   AddBottomPanel(Root, "Plan secip yedekleri listeleyin.");
   FProgressBar->setRange(0, 1000);
   FProgressBar->setValue(0);
-  FDownloadButton = MakeButton(FBottomPanel, "Secilenleri Indir", 20, 58, 160, 34);
-  FDownloadAllButton = MakeButton(FBottomPanel, "Tumunu Indir", 190, 58, 140, 34);
-  FCancelButton = MakeButton(FBottomPanel, "Iptal Et", 340, 58, 110, 34);
+  FDownloadButton = MakeButton(FBottomPanel, "Secilenleri Indir", 20, BottomButtonTop, 160, 34);
+  FDownloadAllButton = MakeButton(FBottomPanel, "Tumunu Indir", 190, BottomButtonTop, 140, 34);
+  FCancelButton = MakeButton(FBottomPanel, "Iptal Et", 340, BottomButtonTop, 110, 34);
   FDownloadButton->setEnabled(false);
   FDownloadAllButton->setEnabled(false);
   FCancelButton->setEnabled(false);

@@ -61,9 +61,9 @@ void TRestoreFolderForm::BuildLayout() {
   AddBottomPanel(Root, "Plan secip dosyalari listeleyin.");
   FProgressBar->setRange(0, 1);
   FProgressBar->setValue(0);
-  FRestoreButton = MakeButton(FBottomPanel, "Geri Yuklemeyi Baslat", 20, 58, 180, 34);
+  FRestoreButton = MakeButton(FBottomPanel, "Geri Yuklemeyi Baslat", 20, BottomButtonTop, 180, 34);
   FRestoreButton->setFont(BoldFont(13));
-  FCancelButton = MakeButton(FBottomPanel, "Durdur", 210, 58, 110, 34);
+  FCancelButton = MakeButton(FBottomPanel, "Durdur", 210, BottomButtonTop, 110, 34);
   FRestoreButton->setEnabled(false);
   FCancelButton->setEnabled(false);
 

@@ -112,7 +112,8 @@ void TRestoreMainForm::BuildLayout() {
   FPasswordEdit = Edit(FConnGroup, 564, 48, 170, 24);
   MaskWithStars(FPasswordEdit);
   FTestButton = MakeButton(FConnGroup, "Baglanmayi Dene", 752, 46, 150, 28);
-  FConnStatusLabel = new QLabel("Baglanti bilgileri yedekleme ayarlarindan otomatik dolduruldu.", FConnGroup);
+  // One line: a longer answer (sqlcmd's errors run long) is cut, with the whole text on hover.
+  FConnStatusLabel = new TFittedLabel("Baglanti bilgileri yedekleme ayarlarindan otomatik dolduruldu.", FConnGroup);
   FConnStatusLabel->setGeometry(16, 84, 900, 20);
   SetTextColour(FConnStatusLabel, GreyTextColour());
   auto* ConnBox = new QVBoxLayout();
@@ -309,6 +310,9 @@ void TRestoreMainForm::RefreshList() {
     auto* Row = new QTreeWidgetItem({Q(FileNameOf(Item.FilePath)), Q(Item.DatabaseName), Q(KindText(Item.Kind)),
                                      Q(StatusText(Item.Status)), Q(Item.Message)});
     Row->setData(0, Qt::UserRole, static_cast<int>(I));
+    // The whole path and the whole message on hover: both are often wider than their column.
+    Row->setToolTip(0, Q(Item.FilePath));
+    Row->setToolTip(4, Q(Item.Message));
     ApplyRowColour(Row, Item.Status);
     FListView->addTopLevelItem(Row);
   }
@@ -442,6 +446,7 @@ void TRestoreMainForm::UpdateItemStatus(int ItemIndex, TRestoreItemStatus Status
   if (QTreeWidgetItem* Row = FListView->topLevelItem(ItemIndex)) {
     Row->setText(3, Q(StatusText(Status)));
     Row->setText(4, Q(Text));
+    Row->setToolTip(4, Q(Text));
     ApplyRowColour(Row, Status);
   }
   const auto Done = std::count_if(FItems.begin(), FItems.end(), [](const TRestoreItem& I) {

@@ -244,6 +244,7 @@ TEST_F(DrivePickerTest, ADriveFailingHalfwayLeavesNoPartialFileAndTheWindowUsabl
   F.FDownloadAllButton->click();
   EXPECT_EQ(Status(F), "1 dosya indirildi, 4 hata. Klasor: " + Out);
   EXPECT_TRUE(F.isVisible());
+  test::SaveScreenshot(&F, "RestoreDrivePicker_partly_failed");
   std::vector<std::string> Left;
   for (const auto& E : fs::directory_iterator(Out)) Left.push_back(E.path().filename().string());
   EXPECT_EQ(Left, std::vector<std::string>{"MUHASEBE_FULL_1.bak"});

@@ -99,6 +99,14 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   F.FillPlanCombo();
   EXPECT_EQ(F.FTargetEdit->text().toStdString(), "");
   EXPECT_FALSE(fs::exists("C:\\Belgeler"));
+
+  // The cloud gone mid-session: the listing fails with curl's own words in the status line.
+  Sim.Stop();
+  F.FListButton->click();
+  EXPECT_NE(Status(F).find(": Sunucuya baglanilamadi (127.0.0.1:"), std::string::npos) << Status(F);
+  F.grab();  // paints the one-line status: cut, with the whole text on hover
+  EXPECT_EQ(F.FStatusLabel->toolTip().toStdString(), Status(F));
+  test::SaveScreenshot(&F, "RestoreFolder_cloud_unreachable");
 }
 
 TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow) {

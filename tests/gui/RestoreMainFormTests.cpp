@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Stand-in restore script: records each call, fails backups whose path holds "fail", waits for a
-// RELEASE file for paths holding "hold", answers the connection test with a version text.
+// RELEASE file for paths holding "hold", answers the connection test with a version text, or for
+// "badhost" with what the real script passes on from sqlcmd when the server cannot be reached.
 const char* const StandInScript = R"SH(#!/bin/sh
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -38,7 +39,8 @@ done
 dir=$(dirname "$0")
 echo "$(basename "$0") $mode $(cat "$payload")" >> "$dir/calls.log"
 if [ "$mode" = test ]; then
-  if grep -q badhost "$cfg"; then printf '{"success":false,"message":"sunucuya ulasilamadi"}' > "$result";
+  unreachable="SQL Server baglantisi kurulamadi: Sqlcmd: Error: Microsoft ODBC Driver 18 for SQL Server : Login timeout expired. Sqlcmd: Error: Microsoft ODBC Driver 18 for SQL Server : TCP Provider: Error code 0x2749. Sqlcmd: Error: Microsoft ODBC Driver 18 for SQL Server : A network-related or instance-specific error has occurred while establishing a connection to SQL Server. Server is not found or not accessible. Check if instance name is correct and if SQL Server is configured to allow remote connections. For more information see SQL Server Books Online."
+  if grep -q badhost "$cfg"; then printf '{"success":false,"message":"%s"}' "$unreachable" > "$result";
   else printf '{"success":true,"message":"SQL Server 16.0"}' > "$result"; fi
   exit 0
 fi
@@ -247,6 +249,7 @@ TEST_F(RestoreMainFormTest, RunReportsEveryItemAndSummarises) {
   EXPECT_EQ(Form.Items()[2].Message,
             "Firebird yedegi icin hedef veritabani dosya yolu bilinmiyor. (Yedek bu makinede alinmadiysa once "
             "\"Buluttan Indir\" ile bilgi dosyasini indirin veya dosyaya cift tiklayip yolu girin.)");
+  EXPECT_EQ(Form.FListView->topLevelItem(2)->toolTip(4).toStdString(), Form.Items()[2].Message);  // wider than its column
   // An unknown kind goes to the SQL Server script, which judges it.
   EXPECT_EQ(Cell(Form, 3, 2), "?");
   EXPECT_EQ(Cell(Form, 3, 3), "Basarili");
@@ -341,8 +344,15 @@ TEST_F(RestoreMainFormTest, ConnectionTestShowsTheScriptsAnswer) {
   EXPECT_EQ(Form.FConnStatusLabel->palette().color(QPalette::WindowText), QColor(34, 139, 34));
   Form.FServerEdit->setText("badhost");
   Form.FTestButton->click();
-  EXPECT_EQ(Form.FConnStatusLabel->text(), "Baglanti basarisiz: sunucuya ulasilamadi");
+  const QString Unreachable = Form.FConnStatusLabel->text();
+  EXPECT_TRUE(Unreachable.startsWith("Baglanti basarisiz: SQL Server baglantisi kurulamadi: Sqlcmd: Error:"));
+  EXPECT_TRUE(Unreachable.endsWith("SQL Server Books Online.")) << Unreachable.toStdString();
   EXPECT_EQ(Form.FConnStatusLabel->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  // Too long for its two lines: cut on screen, the whole answer on hover.
+  Form.resize(1100, 700);
+  Form.grab();  // lays the window out and paints it
+  test::SaveScreenshot(&Form, "restore_main_connection_failure");
+  EXPECT_EQ(Form.FConnStatusLabel->toolTip(), Unreachable);
   EXPECT_NE(Calls().find("test"), std::string::npos);
 
   // A missing script is an error for the application's error box; the button comes back.
