@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   std::setlocale(LC_ALL, "");
   kelvo::platform::ReportFileSizeLimitAsError();
   QApplication App(argc, argv);
-  kelvo::InstallTurkishQtTranslations();
+  kelvo::SetUpApplication();
   auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {
     kelvo::TAppConfig::Instance();

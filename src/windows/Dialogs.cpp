@@ -14,10 +14,7 @@ namespace {
 
 QString Q(const std::string& S) { return QString::fromStdString(S); }
 
-QString Title() {
-  const QString Name = QApplication::applicationDisplayName();
-  return Name.isEmpty() ? QStringLiteral("Kelvo Geri Yukleme") : Name;
-}
+QString Title() { return QString::fromUtf8(ApplicationTitle); }
 
 void Box(QWidget* Parent, QMessageBox::Icon Icon, const std::string& Text) {
   QMessageBox Box(Icon, Title(), Q(Text), QMessageBox::Ok, Parent);
@@ -36,6 +33,8 @@ bool InstallTurkishQtTranslations() {
   }
   return QCoreApplication::installTranslator(Translator);
 }
+
+void SetUpApplication() { InstallTurkishQtTranslations(); }
 
 std::vector<std::string> ConvertFileFilter(const std::string& Filter) {
   std::vector<std::string> Parts;

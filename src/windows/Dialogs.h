@@ -39,9 +39,16 @@ class TQtDialogs : public IDialogs {
   bool BrowseFolder(QWidget* Parent, const std::string& Caption, std::string& Folder) override;
 };
 
+// The program's title: the caption of its message boxes.
+inline constexpr char ApplicationTitle[] = "Kelvo Geri Yukleme";
+
 // Qt's own texts (Yes/No, OK, the file dialog) in Turkish like the rest of the program, whatever
 // the system's language; false when Qt's Turkish translations are not installed.
 bool InstallTurkishQtTranslations();
+
+// Everything the program sets on its application object before the first window; the tests set
+// theirs up the same way. No display name is set: the window system would append it to every title.
+void SetUpApplication();
 
 // "Desc|*.a;*.b|All|*.*" → Qt's "Desc (*.a *.b);;All (*)" form, descriptions kept as written.
 std::vector<std::string> ConvertFileFilter(const std::string& Filter);

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   std::setlocale(LC_ALL, "");
   QApplication App(argc, argv);
-  kelvo::InstallTurkishQtTranslations();
+  kelvo::SetUpApplication();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
