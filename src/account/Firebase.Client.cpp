@@ -11,17 +11,21 @@ TFirebaseClient::TFirebaseClient(const TFirebaseConfig& Config)
 
 std::string TFirebaseClient::BuildUrl(const std::string& Path) const {
   const std::string Separator = StartsText(Path, "/") ? "" : "/";
+  // The base may carry parameters of its own (an emulator's "?ns=<database>"); they go with every request.
   std::string Base = FConfig.BaseURL;
+  std::string Parameters;
+  if (const size_t Mark = Base.find('?'); Mark != std::string::npos) {
+    Parameters = Base.substr(Mark + 1);
+    Base.erase(Mark);
+  }
   if (EndsText(Base, "/")) Base.pop_back();
   std::string Node = Path;
-  std::string Query;
   if (const size_t Mark = Path.find('?'); Mark != std::string::npos) {
     Node = Path.substr(0, Mark);
-    Query = Path.substr(Mark);
+    Parameters += (Parameters.empty() ? "" : "&") + Path.substr(Mark + 1);
   }
-  std::string Url = Base + Separator + Node + ".json" + Query;
-  if (!FAuthToken.empty()) Url += (Url.find('?') != std::string::npos ? "&auth=" : "?auth=") + FAuthToken;
-  return Url;
+  if (!FAuthToken.empty()) Parameters += (Parameters.empty() ? "auth=" : "&auth=") + FAuthToken;
+  return Base + Separator + Node + ".json" + (Parameters.empty() ? "" : "?" + Parameters);
 }
 
 std::string TFirebaseClient::Get(const std::string& Path) {

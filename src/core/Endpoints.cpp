@@ -18,6 +18,15 @@ std::string EmulatorHost(const char* Variable) {
 
 std::string FirstSet(const std::string& A, const std::string& B) { return A.empty() ? B : A; }
 
+// The database's name: the first label of the host of its address ("acme-rtdb" for
+// https://acme-rtdb.firebaseio.com/); empty when the address has no host.
+std::string DatabaseNamespace(const std::string& Url) {
+  const size_t Scheme = Url.find("://");
+  const size_t Start = Scheme == std::string::npos ? 0 : Scheme + 3;
+  const size_t End = Url.find_first_of(".:/?", Start);
+  return Url.substr(Start, End == std::string::npos ? std::string::npos : End - Start);
+}
+
 }  // namespace
 
 std::string BuiltInFirebaseDatabaseUrl() { return KELVO_FIREBASE_DATABASE_URL; }
@@ -34,8 +43,11 @@ TServiceEndpoints GetServiceEndpoints() {
   E.GoogleDriveUrl = FirstSet(Config.GoogleDriveUrl, DefaultGoogleDriveUrl);
   if (const std::string Host = EmulatorHost("FIREBASE_AUTH_EMULATOR_HOST"); !Host.empty())
     E.FirebaseAuthUrl = "http://" + Host + "/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword";
-  if (const std::string Host = EmulatorHost("FIREBASE_DATABASE_EMULATOR_HOST"); !Host.empty())
-    E.FirebaseDatabaseUrl = "http://" + Host + "/";
+  if (const std::string Host = EmulatorHost("FIREBASE_DATABASE_EMULATOR_HOST"); !Host.empty()) {
+    // One emulator serves many databases; like the vendor's SDKs, name ours in every request.
+    const std::string Name = DatabaseNamespace(E.FirebaseDatabaseUrl);
+    E.FirebaseDatabaseUrl = "http://" + Host + "/" + (Name.empty() ? "" : "?ns=" + Name);
+  }
   return E;
 }
 

@@ -3,7 +3,8 @@
 //   1. the Firebase tools' emulator variables (identity and database only):
 //      FIREBASE_AUTH_EMULATOR_HOST=host:port     ->
 //      http://host:port/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword
-//      FIREBASE_DATABASE_EMULATOR_HOST=host:port -> http://host:port/
+//      FIREBASE_DATABASE_EMULATOR_HOST=host:port -> http://host:port/?ns=<name>, where name is the
+//      first label of the host of the database address configured (2.) or built in (3.)
 //   2. config.ini, section [Endpoints]: FirebaseAuthUrl, FirebaseDatabaseUrl, GoogleTokenUrl, GoogleDriveUrl;
 //   3. the real services (the database at the built-in base URL).
 // Blank values count as not set. Every call resolves anew, so a changed config.ini takes effect at once.

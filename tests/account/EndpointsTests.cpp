@@ -66,7 +66,13 @@ TEST_F(EndpointsTest, EmulatorVariablesWinOverConfigIni) {
   test::ScopedEnv D("FIREBASE_DATABASE_EMULATOR_HOST", "http://localhost:9000/");
   EXPECT_EQ(GetFirebaseAuthUrl(),
             "http://127.0.0.1:9099/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword");
-  EXPECT_EQ(GetFirebaseDatabaseUrl(), "http://localhost:9000/");
+  // The emulator is told which database: the first label of the configured or built-in address.
+  EXPECT_EQ(GetFirebaseDatabaseUrl(), "http://localhost:9000/?ns=127");
+  WriteIni("[Endpoints]\r\nFirebaseDatabaseUrl=https://acme-default-rtdb.europe-west1.firebasedatabase.app/\r\n");
+  EXPECT_EQ(GetFirebaseDatabaseUrl(), "http://localhost:9000/?ns=acme-default-rtdb");
+  WriteIni("");
+  EXPECT_EQ(GetFirebaseDatabaseUrl(), "http://localhost:9000/?ns=kelvo-restore-0000000-rtdb");
+  WriteIni("[Endpoints]\r\nFirebaseAuthUrl=http://127.0.0.1:1/signin\r\n");
   {
     test::ScopedEnv Blank("FIREBASE_AUTH_EMULATOR_HOST", "  ");
     EXPECT_EQ(GetFirebaseAuthUrl(), "http://127.0.0.1:1/signin");

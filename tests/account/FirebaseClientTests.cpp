@@ -36,6 +36,12 @@ TEST(FirebaseClientUrl, QueryStaysAfterTheSuffixAndTheTokenFollowsWithAmpersand)
   EXPECT_EQ(Client.BuildUrl("a/b?print=pretty"), "http://127.0.0.1:9000/a/b.json?print=pretty&auth=tok");
   // Nothing is encoded here: names go through as given.
   EXPECT_EQ(Client.BuildUrl("a b/ş"), "http://127.0.0.1:9000/a b/ş.json?auth=tok");
+  // Parameters of the base (an emulator's database name) come first in every request.
+  C.BaseURL = "http://127.0.0.1:9000/?ns=acme-rtdb";
+  TFirebaseClient Named(C);
+  EXPECT_EQ(Named.BuildUrl("a/b"), "http://127.0.0.1:9000/a/b.json?ns=acme-rtdb");
+  Named.FAuthToken = "tok";
+  EXPECT_EQ(Named.BuildUrl("/a/b?shallow=true"), "http://127.0.0.1:9000/a/b.json?ns=acme-rtdb&shallow=true&auth=tok");
   // An empty base and a doubled slash are taken literally.
   TFirebaseConfig Empty;
   TFirebaseClient Bare(Empty);

@@ -54,7 +54,7 @@ TEST_F(ServiceAuthTest, FirstCallSignsInAndWritesTheProtectedCacheFile) {
   EXPECT_EQ(SignIns(), 1);
   ExpectReads(*M);
   EXPECT_EQ(M->Config().ApiKey, BuiltInFirebaseApiKey());
-  EXPECT_EQ(M->Config().BaseURL, Sim.DatabaseUrl());
+  EXPECT_EQ(M->Config().BaseURL, Sim.DatabaseUrl() + "?ns=kelvo-restore-0000000-rtdb");
   EXPECT_EQ(M->Config().ProjectID, "");
   const auto Body =
       Json::parse(Sim.LastRequest("/identitytoolkit.googleapis.com/v1/accounts:signInWithPassword")->Body);
