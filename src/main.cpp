@@ -2,8 +2,12 @@
 #include <QApplication>
 #include <clocale>
 #include <exception>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "core/CommandLine.h"
 #include "core/uAppConfig.h"
 #include "platform/SafeFiles.h"
 #include "windows/Dialogs.h"
@@ -12,6 +16,9 @@
 #include "windows/frmRestoreMain.h"
 
 int main(int argc, char* argv[]) {
+  // --help and --version answer before any window, display or connection is needed.
+  if (const auto Code = kelvo::AnswerCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout))
+    return *Code;
   std::setlocale(LC_ALL, "");
   kelvo::platform::ReportFileSizeLimitAsError();
   QApplication App(argc, argv);
