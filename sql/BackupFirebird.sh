@@ -10,9 +10,11 @@ umask 077
 ScriptTitle="Firebird scripti"
 ScriptTitleForJq="Firebird scripti"
 case $0 in */*) ScriptDir=${0%/*} ;; *) ScriptDir=. ;; esac
+# shellcheck source=ScriptCommon.sh
 . "$ScriptDir/ScriptCommon.sh"
 
 [ "$Mode" = restore ] || fail "Bilinmeyen islem: $Mode"
+Server='' Port='' UserName='' Password='' Gbak='' Backup='' Target='' Overwrite=''
 read_json "$ConfigPath" '@sh "Server=\(s("server")) Port=\(s("port")) UserName=\(s("userName")) Password=\(s("password")) Gbak=\(s("gbackPath"))"' ||
   fail "Firebird baglanti bilgileri okunamadi: $ConfigPath"
 read_json "$PayloadPath" '@sh "Backup=\(s("backupFilePath")) Target=\(s("targetDatabasePath")) Overwrite=\(b("overwriteExisting"))"' ||
@@ -40,7 +42,7 @@ esac
 
 if [ -n "$Gbak" ]; then
   [ -d "$Gbak" ] && Gbak=${Gbak%/}/gbak
-  [ -x "$Gbak" ] && [ ! -d "$Gbak" ] || fail "gbak bulunamadi: $Gbak"
+  if [ ! -x "$Gbak" ] || [ -d "$Gbak" ]; then fail "gbak bulunamadi: $Gbak"; fi
 else
   Gbak=$(command -v gbak 2>/dev/null)
   [ -n "$Gbak" ] || fail "gbak bulunamadi. Firebird araclari (firebird3.0-utils) kurulu olmali."

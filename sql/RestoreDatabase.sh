@@ -10,9 +10,11 @@ umask 077
 ScriptTitle="Restore script"
 ScriptTitleForJq="Restore scripti"
 case $0 in */*) ScriptDir=${0%/*} ;; *) ScriptDir=. ;; esac
+# shellcheck source=ScriptCommon.sh
 . "$ScriptDir/ScriptCommon.sh"
 
 Tab=$(printf '\t')
+Server='' Port='' UserName='' Password=''
 read_json "$ConfigPath" '@sh "Server=\(s("server")) Port=\(s("port")) UserName=\(s("userName")) Password=\(s("password"))"' ||
   fail "Baglanti bilgileri okunamadi: $ConfigPath"
 
@@ -65,6 +67,7 @@ if [ "$Mode" = test ]; then
 fi
 [ "$Mode" = restore ] || fail "Bilinmeyen islem: $Mode"
 
+Backup='' DbName='' ToOriginal='' Overwrite=''
 read_json "$PayloadPath" '@sh "Backup=\(s("backupFilePath")) DbName=\(s("targetDatabaseName")) ToOriginal=\(b("restoreToOriginal")) Overwrite=\(b("overwriteExisting"))"' ||
   fail "Geri yukleme bilgileri okunamadi: $PayloadPath"
 [ -n "$Backup" ] || fail "Yedek dosyasi belirtilmedi."
@@ -74,7 +77,7 @@ Disk=$(sql_text "$Backup")
 run_sql "SET NOCOUNT ON; RESTORE HEADERONLY FROM DISK = $Disk;" ||
   fail "Yedek dosyasi okunamadi ($Backup): $(sql_output)"
 [ -n "$DbName" ] || DbName=$(field 10)
-[ -n "$DbName" ] && [ "$DbName" != NULL ] || fail "Yedekteki veritabani adi okunamadi: $Backup"
+if [ -z "$DbName" ] || [ "$DbName" = NULL ]; then fail "Yedekteki veritabani adi okunamadi: $Backup"; fi
 case $DbName in *[[:cntrl:]]*) fail "Veritabani adi gecersiz karakter iceriyor." ;; esac
 
 run_sql "SET NOCOUNT ON; SELECT CASE WHEN DB_ID($(sql_text "$DbName")) IS NULL THEN 0 ELSE 1 END, COALESCE(CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS nvarchar(4000)), N''), COALESCE(CAST(SERVERPROPERTY('InstanceDefaultLogPath') AS nvarchar(4000)), N'');" ||
@@ -105,7 +108,7 @@ if [ "$ToOriginal" != 1 ]; then
       *) Dir=$DataDir File=${Base}_$(printf '%s' "$Logical" | tr '\\/:*?"<>|' '_________') ;;
     esac
     [ -n "$Dir" ] && [ "$Dir" != NULL ] || Dir=${Physical%"$Name"}
-    case $Dir in *\\*) Sep='\' ;; *) Sep=/ ;; esac
+    case $Dir in *\\*) Sep=\\ ;; *) Sep=/ ;; esac
     case $Dir in *[\\/]) ;; *) Dir=$Dir$Sep ;; esac
     Moves="$Moves, MOVE $(sql_text "$Logical") TO $(sql_text "$Dir$File")"
   done <"$Work/files"

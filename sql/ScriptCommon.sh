@@ -1,3 +1,5 @@
+# shellcheck shell=sh
+# shellcheck disable=SC2034,SC2154 # the parameters are read here for the scripts that source this file, the titles set by them
 # Kelvo restore scripts: what both scripts share. Sourced by them after they set
 #   ScriptTitle       e.g. "Restore script" (for the message of an unexpected end)
 #   ScriptTitleForJq  e.g. "Restore scripti" (for the message when jq is missing)
