@@ -31,6 +31,34 @@ std::string TypeName(const std::exception& E) {
   return Status == 0 && Demangled ? Demangled.get() : Mangled;
 }
 
+// Names and messages reach the log as given (file names, server answers): a line break inside one
+// could forge a line of its own. Control characters become visible escapes; so do the Unicode ones
+// some viewers break lines at (NEL, line and paragraph separators).
+std::string OneLine(const std::string& Text) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (size_t I = 0; I < Text.size(); ++I) {
+    const auto C = static_cast<unsigned char>(Text[I]);
+    if (C == '\r') {
+      Out += "\\r";
+    } else if (C == '\n') {
+      Out += "\\n";
+    } else if ((C < 0x20 && C != '\t') || C == 0x7F) {
+      Out += Fmt("\\x%02X", C);
+    } else if (C == 0xC2 && I + 1 < Text.size() && static_cast<unsigned char>(Text[I + 1]) >= 0x80 &&
+               static_cast<unsigned char>(Text[I + 1]) <= 0x9F) {
+      Out += Fmt("\\u%04X", static_cast<unsigned char>(Text[++I]));
+    } else if (C == 0xE2 && I + 2 < Text.size() && static_cast<unsigned char>(Text[I + 1]) == 0x80 &&
+               (static_cast<unsigned char>(Text[I + 2]) == 0xA8 || static_cast<unsigned char>(Text[I + 2]) == 0xA9)) {
+      Out += Fmt("\\u%04X", 0x2000 + static_cast<unsigned char>(Text[I + 2]) - 0x80);
+      I += 2;
+    } else {
+      Out += static_cast<char>(C);
+    }
+  }
+  return Out;
+}
+
 void RotateIfDue(const TLogSettings& S) {
   struct stat St {};
   if (S.SizeLimit <= 0 || ::stat(S.FilePath.c_str(), &St) != 0 || St.st_size < S.SizeLimit) return;
@@ -78,7 +106,7 @@ void Log(TLogLevel Level, const std::string& Text) {
   if (!LogEnabled()) return;
   std::lock_guard<std::mutex> Guard(GLock);
   if (!GSettings.Enabled || Level < GSettings.MinLevel) return;
-  const std::string Line = Fmt("%s [%s] %s\r\n", FormatFixedDateTime(Now()), LogLevelLabel(Level), Text);
+  const std::string Line = Fmt("%s [%s] %s\r\n", FormatFixedDateTime(Now()), LogLevelLabel(Level), OneLine(Text));
   RotateIfDue(GSettings);
   Append(GSettings.FilePath, Line);
 }

@@ -68,6 +68,12 @@ TEST(Logger, WhenSwitchedOnWritesLinesRotatesAndFiltersLevels) {
   EXPECT_NE(Text.find(" [INFO ] Geri yukleme: db.bak\r\n"), std::string::npos) << Text;
   EXPECT_NE(Text.find(" [WARN ] dikkat\r\n"), std::string::npos);
   EXPECT_NE(Text.find(" [ERROR] Silinemedi | std::runtime_error: bozuk\r\n"), std::string::npos) << Text;
+  // A name or message cannot forge a line: breaks and other control characters come out escaped.
+  LogWarnFmt("Dosya: %s", "a.bak\r\n2026-12-09 10:00:00 [ERROR] sahte\t\x1b[2J\xC2\x85\xE2\x80\xA8son");
+  EXPECT_NE(test::ReadBytes(S.FilePath)
+                .find(" [WARN ] Dosya: a.bak\\r\\n2026-12-09 10:00:00 [ERROR] sahte\t\\x1B[2J\\u0085\\u2028son\r\n"),
+            std::string::npos)
+      << test::ReadBytes(S.FilePath);
   // Lines start with the fixed date-time form.
   EXPECT_EQ(Text[3 + 4], '-');
   EXPECT_EQ(Text[3 + 19], ' ');
