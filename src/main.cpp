@@ -9,6 +9,7 @@
 
 #include "core/CommandLine.h"
 #include "core/uAppConfig.h"
+#include "platform/Process.h"
 #include "platform/SafeFiles.h"
 #include "windows/Dialogs.h"
 #include "windows/StartupSequence.h"
@@ -19,6 +20,7 @@ int main(int argc, char* argv[]) {
   // --help and --version answer before any window, display or connection is needed.
   if (const auto Code = kelvo::AnswerCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout))
     return *Code;
+  kelvo::platform::KeepSecretsOutOfCoreDumps();
   std::setlocale(LC_ALL, "");
   kelvo::platform::ReportFileSizeLimitAsError();
   QApplication App(argc, argv);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,6 +86,14 @@ int RunHiddenProcess(const std::string& Program, const std::vector<std::string>&
   }
   if (WIFEXITED(Status)) return WEXITSTATUS(Status);
   return -1;
+}
+
+bool KeepSecretsOutOfCoreDumps() {
+  const rlimit None{0, 0};
+  const bool NoCore = ::setrlimit(RLIMIT_CORE, &None) == 0;
+  // Also keeps ptrace and /proc/<pid>/mem of this process to root.
+  const bool NotDumpable = ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+  return NoCore && NotDumpable;
 }
 
 }  // namespace kelvo::platform

@@ -18,4 +18,9 @@ class ProcessStartError : public std::runtime_error {
 // by a signal. A start failure raises ProcessStartError(ErrorPrefix + strerror(errno)).
 int RunHiddenProcess(const std::string& Program, const std::vector<std::string>& Args, const std::string& ErrorPrefix);
 
+// Passwords and tokens live in this process's memory: no core dump is written of it and other
+// processes of the same user cannot attach to read it. Called once at start; false when the system
+// refused (the program goes on).
+bool KeepSecretsOutOfCoreDumps();
+
 }  // namespace kelvo::platform

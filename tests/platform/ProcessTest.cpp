@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -149,3 +152,19 @@ TEST(PlatformProcess, IgnoredSignalsAreNotPassedOn) {
 
 }  // namespace
 }  // namespace kelvo::platform
+
+TEST(PlatformProcess, SecretsStayOutOfCoreDumpsAndOtherProcesses) {
+  // In a child, so this test process keeps its own settings.
+  const pid_t Pid = fork();
+  ASSERT_GE(Pid, 0);
+  if (Pid == 0) {
+    if (!KeepSecretsOutOfCoreDumps()) _exit(1);
+    rlimit Core{};
+    if (getrlimit(RLIMIT_CORE, &Core) != 0 || Core.rlim_cur != 0 || Core.rlim_max != 0) _exit(2);
+    _exit(prctl(PR_GET_DUMPABLE) == 0 ? 0 : 3);
+  }
+  int Status = 0;
+  ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: refused, 2: core dumps still allowed, 3: still dumpable";
+}
