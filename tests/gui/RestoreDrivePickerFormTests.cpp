@@ -85,7 +85,7 @@ TEST_F(DrivePickerTest, OpensWithACatalogueFetchAndOffersOnlyDatabasePlans) {
   Row->setSelected(true);
   EXPECT_TRUE(F.FDownloadButton->isEnabled());
   F.show();
-  test::SaveScreenshot(&F, "RestoreDrivePicker");
+  test::SaveScreenshot(&F, "drive_picker");
 
   EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1023), "1023 B");
   EXPECT_EQ(TRestoreDrivePickerForm::FormatFileSize(1024), "1,0 KB");
@@ -244,7 +244,7 @@ TEST_F(DrivePickerTest, ADriveFailingHalfwayLeavesNoPartialFileAndTheWindowUsabl
   F.FDownloadAllButton->click();
   EXPECT_EQ(Status(F), "1 dosya indirildi, 4 hata. Klasor: " + Out);
   EXPECT_TRUE(F.isVisible());
-  test::SaveScreenshot(&F, "RestoreDrivePicker_partly_failed");
+  test::SaveScreenshot(&F, "drive_picker_partly_failed");
   std::vector<std::string> Left;
   for (const auto& E : fs::directory_iterator(Out)) Left.push_back(E.path().filename().string());
   EXPECT_EQ(Left, std::vector<std::string>{"MUHASEBE_FULL_1.bak"});

@@ -64,7 +64,7 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   ASSERT_EQ(F.FListView->topLevelItemCount(), 3);
   EXPECT_EQ(F.FListView->topLevelItem(0)->text(0), "Belgeler\\2024\\a.xlsx");
   F.show();
-  test::SaveScreenshot(&F, "RestoreFolder");
+  test::SaveScreenshot(&F, "folder_restore");
 
   test::WriteBytes(Target + "/not.txt", "eski");
   F.FRestoreButton->click();
@@ -106,7 +106,7 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   EXPECT_NE(Status(F).find(": Sunucuya baglanilamadi (127.0.0.1:"), std::string::npos) << Status(F);
   F.grab();  // paints the one-line status: cut, with the whole text on hover
   EXPECT_EQ(F.FStatusLabel->toolTip().toStdString(), Status(F));
-  test::SaveScreenshot(&F, "RestoreFolder_cloud_unreachable");
+  test::SaveScreenshot(&F, "folder_restore_cloud_unreachable");
 }
 
 TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow) {
