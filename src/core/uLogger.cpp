@@ -35,6 +35,11 @@ std::string TypeName(const std::exception& E) {
 // could forge a line of its own. Control characters become visible escapes; so do the Unicode ones
 // some viewers break lines at (NEL, line and paragraph separators).
 std::string OneLine(const std::string& Text) {
+  constexpr char Hex[] = "0123456789ABCDEF";
+  const auto Escape = [&](const char* Prefix, unsigned Code, int Digits, std::string& Out) {
+    Out += Prefix;
+    for (int Shift = (Digits - 1) * 4; Shift >= 0; Shift -= 4) Out += Hex[(Code >> Shift) & 0xF];
+  };
   std::string Out;
   Out.reserve(Text.size());
   for (size_t I = 0; I < Text.size(); ++I) {
@@ -44,13 +49,13 @@ std::string OneLine(const std::string& Text) {
     } else if (C == '\n') {
       Out += "\\n";
     } else if ((C < 0x20 && C != '\t') || C == 0x7F) {
-      Out += Fmt("\\x%02X", C);
+      Escape("\\x", C, 2, Out);
     } else if (C == 0xC2 && I + 1 < Text.size() && static_cast<unsigned char>(Text[I + 1]) >= 0x80 &&
                static_cast<unsigned char>(Text[I + 1]) <= 0x9F) {
-      Out += Fmt("\\u%04X", static_cast<unsigned char>(Text[++I]));
+      Escape("\\u", static_cast<unsigned char>(Text[++I]), 4, Out);
     } else if (C == 0xE2 && I + 2 < Text.size() && static_cast<unsigned char>(Text[I + 1]) == 0x80 &&
                (static_cast<unsigned char>(Text[I + 2]) == 0xA8 || static_cast<unsigned char>(Text[I + 2]) == 0xA9)) {
-      Out += Fmt("\\u%04X", 0x2000 + static_cast<unsigned char>(Text[I + 2]) - 0x80);
+      Escape("\\u", 0x2000u + static_cast<unsigned char>(Text[I + 2]) - 0x80u, 4, Out);
       I += 2;
     } else {
       Out += static_cast<char>(C);

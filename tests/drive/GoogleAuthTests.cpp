@@ -325,8 +325,9 @@ TEST_F(GoogleAuthTest, LogsEveryStepOfARefresh) {
       "[INFO ] Access token yenilendi, yeni expires=" + FormatTokenExpiry(Expiry),
       "[INFO ] Access token suresi doldu veya dolmak uzere, refresh deneniyor",
       "[DEBUG] Refresh yaniti: HTTP 400",
-      "[ERROR] Refresh hata: {\n  \"error\": \"invalid_grant\",\n  \"error_description\": \"Token has been expired or "
-      "revoked.\"\n}",
+      // The reply's line breaks are written as escapes: one log line.
+      "[ERROR] Refresh hata: {\\n  \"error\": \"invalid_grant\",\\n  \"error_description\": \"Token has been expired "
+      "or revoked.\"\\n}\r\n",
       "[WARN ] Refresh basarisiz, yeniden yetkilendirme gerekli",
       "[INFO ] Access token suresi doldu veya dolmak uzere, refresh deneniyor",
       "[WARN ] Refresh token yok, yenileme yapilamaz",

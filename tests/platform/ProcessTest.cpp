@@ -150,9 +150,6 @@ TEST(PlatformProcess, IgnoredSignalsAreNotPassedOn) {
   EXPECT_EQ(Code, -1);
 }
 
-}  // namespace
-}  // namespace kelvo::platform
-
 TEST(PlatformProcess, SecretsStayOutOfCoreDumpsAndOtherProcesses) {
   // In a child, so this test process keeps its own settings.
   const pid_t Pid = fork();
@@ -168,3 +165,6 @@ TEST(PlatformProcess, SecretsStayOutOfCoreDumpsAndOtherProcesses) {
   ASSERT_TRUE(WIFEXITED(Status));
   EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: refused, 2: core dumps still allowed, 3: still dumpable";
 }
+
+}  // namespace
+}  // namespace kelvo::platform
