@@ -18,6 +18,9 @@ template <typename T>
 requires std::is_integral_v<T> std::string FormatArg(T V) { return std::to_string(V); }
 }  // namespace detail
 
+// "1023 B", "1,0 KB", "1,5 MB", "1,0 GB" with the regional decimal separator.
+std::string FormatFileSize(int64_t Size);
+
 template <typename... Args>
 std::string Fmt(std::string_view Template, const Args&... Values) {
   return FormatTemplate(Template, {detail::FormatArg(Values)...});

@@ -48,6 +48,8 @@ const TKnownKey KnownKeys[] = {{"Google", "ClientID"},
                                {"FirebirdBackup", "GBackPath"},
                                {"FirebirdBackup", "BackupOutputDir"}};
 
+constexpr char DefaultWorkFolderReaders[] = "mssql,firebird";
+
 constexpr int64_t DefaultLogSizeLimit = 5 * 1024 * 1024;
 
 std::string WithoutTrailingSlash(std::string Dir) {
@@ -224,6 +226,25 @@ TEndpointsConfig TAppConfig::GetEndpointsConfig() const {
   C.GoogleTokenUrl = Trim(ReadString("Endpoints", "GoogleTokenUrl", ""));
   C.GoogleDriveUrl = Trim(ReadString("Endpoints", "GoogleDriveUrl", ""));
   return C;
+}
+
+std::string TAppConfig::GetRestoreWorkFolder() const {
+  return WithoutTrailingSlash(Trim(ReadString("Restore", "WorkFolder", "")));
+}
+
+std::vector<std::string> TAppConfig::GetRestoreWorkFolderReaders() const {
+  std::string Text = Trim(ReadString("Restore", "WorkFolderReaders", ""));
+  if (Text.empty()) Text = DefaultWorkFolderReaders;
+  std::vector<std::string> Names;
+  size_t Start = 0;
+  while (Start <= Text.size()) {
+    size_t End = Text.find(',', Start);
+    if (End == std::string::npos) End = Text.size();
+    const std::string Name = Trim(Text.substr(Start, End - Start));
+    if (!Name.empty()) Names.push_back(Name);
+    Start = End + 1;
+  }
+  return Names;
 }
 
 }  // namespace kelvo

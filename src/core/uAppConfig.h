@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kelvo {
 
@@ -54,6 +55,12 @@ class TAppConfig {
   TMSSQLBackupConfig GetMSSQLBackupConfig() const;
   TFirebirdBackupConfig GetFirebirdBackupConfig() const;
   TEndpointsConfig GetEndpointsConfig() const;
+  // [Restore] WorkFolder: where RAR archives are unpacked for the database server; empty when not set
+  // (the restore side then takes its default).
+  std::string GetRestoreWorkFolder() const;
+  // [Restore] WorkFolderReaders: the users (comma-separated names) the database services run as, who
+  // may read what is unpacked there; "mssql,firebird" when not set.
+  std::vector<std::string> GetRestoreWorkFolderReaders() const;
 
   // Settings readers; every call reads the file anew.
   std::string ReadRawValue(const std::string& Section, const std::string& Key) const;

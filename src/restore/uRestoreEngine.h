@@ -42,9 +42,18 @@ class TRestoreEngine {
 
   // RAR: the program folder's "rar"/"unrar", then the usual system folders, then PATH.
   static bool FindRarExecutable(std::string& RarPath);
-  // Unpacks ArchivePath into DestDir and picks the backup file out of it. Never raises.
+  // Unpacks ArchivePath into DestDir and picks the backup file out of it. Refuses before unpacking
+  // when the archive's unpacked size is known and exceeds the free space at DestDir. Never raises.
   static bool ExtractRarArchive(const std::string& ArchivePath, const std::string& Password, const std::string& DestDir,
                                 std::string& ExtractedFile, std::string& ErrorMessage);
+  // The sum of the sizes of the files in the archive, from the RAR program's technical listing or
+  // from lsar; false when it cannot be learnt (no lister, wrong password, unreadable answer).
+  static bool ReadRarUnpackedSize(const std::string& ArchivePath, const std::string& Password, uint64_t& Size);
+  // A RAR item of the restore queue: a new folder inside GetRarWorkDir() that the database service
+  // users may read, the archive unpacked into it, and the unpacked files opened to them too. Folder is
+  // set as soon as the folder exists, so the caller removes it however the unpacking ends. Never raises.
+  static bool UnpackRarForRestore(const std::string& ArchivePath, const std::string& Password, std::string& Folder,
+                                  std::string& ExtractedFile, std::string& ErrorMessage);
   // Text between double quotes, inner quotes preceded by a backslash (for command lines shown as text).
   static std::string QuoteArgument(const std::string& Text);
 
@@ -67,8 +76,12 @@ class TRestoreEngine {
 
 // An 11-character random name (digits, capitals, small letters) for one run's files or folder.
 std::string MakeRestoreToken();
-// The folder that holds the exchange files and per-item unpack folders: PrivateTempDir()/KorvessaRestore.
+// The private folder of the exchange files (they carry passwords) and of unar's private files:
+// PrivateTempDir()/KorvessaRestore.
 std::string GetRestoreWorkDir();
+// The folder of this user's RAR unpack folders, on disk where the database service can reach it:
+// <[Restore] WorkFolder, else /var/tmp>/kelvo-restore-<uid>.
+std::string GetRarWorkDir();
 
 // Tests start another script host (a missing one, to see the start failure); empty returns to /bin/sh.
 void SetScriptHostForTests(const std::string& Path);

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "catalogue/uCloudBackup.h"
 #include "core/TextFormat.h"
@@ -22,12 +21,6 @@
 namespace kelvo {
 
 namespace {
-
-std::string OneDecimal(double Value) {
-  std::string Text = Fmt("%s", std::to_string(std::llround(Value * 10)));
-  if (Text.size() < 2) Text.insert(0, 1, '0');
-  return Text.substr(0, Text.size() - 1) + platform::GetRegionalSettings().DecimalSeparator + Text.back();
-}
 
 std::string Two(int V) { return (V < 10 ? "0" : "") + std::to_string(V); }
 
@@ -120,12 +113,7 @@ int TCloudTransferForm::SelectedPlanIndex() const {
   return I >= 0 && I < static_cast<int>(FPlans.size()) ? I : -1;
 }
 
-std::string TCloudTransferForm::FormatFileSize(int64_t Size) {
-  if (Size >= 1073741824) return OneDecimal(static_cast<double>(Size) / 1073741824.0) + " GB";
-  if (Size >= 1048576) return OneDecimal(static_cast<double>(Size) / 1048576.0) + " MB";
-  if (Size < 1024) return std::to_string(Size) + " B";
-  return OneDecimal(static_cast<double>(Size) / 1024.0) + " KB";
-}
+std::string TCloudTransferForm::FormatFileSize(int64_t Size) { return kelvo::FormatFileSize(Size); }
 
 std::string TCloudTransferForm::FormatModifiedTime(TDateTime Value) {
   if (Value == 0) return "-";

@@ -52,9 +52,9 @@ void TRestoreWorker::Execute() {
       std::string RarFolder;
       try {
         if (Item.Kind == bfkRar) {
-          RarFolder = JoinPath(GetRestoreWorkDir(), MakeRestoreToken());
+          // Unpacked on disk where the database service can read it, not in the private runtime folder.
           std::string Extracted, Error;
-          if (!TRestoreEngine::ExtractRarArchive(Item.FilePath, FRarPassword, RarFolder, Extracted, Error))
+          if (!TRestoreEngine::UnpackRarForRestore(Item.FilePath, FRarPassword, RarFolder, Extracted, Error))
             throw std::runtime_error(Error);
           BackupPath = Extracted;
         }

@@ -112,6 +112,31 @@ TEST_F(AppConfigTest, DefaultsAndTypedRules) {
   EXPECT_FALSE(Start("[MSSQLBackup]\n").GetMSSQLBackupConfig().Enabled);
 }
 
+TEST_F(AppConfigTest, RestoreWorkFolderAndItsReaders) {
+  using Names = std::vector<std::string>;
+  const Names Default{"mssql", "firebird"};
+  struct Case {
+    std::string Section;
+    std::string Folder;
+    Names Readers;
+  };
+  const std::vector<Case> Cases = {
+      {"", "", Default},
+      {"[Restore]\nWorkFolder=\nWorkFolderReaders=  \n", "", Default},
+      {"[restore]\nWorkFolder= /srv/kelvo work/ \nWorkFolderReaders=mssql\n", "/srv/kelvo work", Names{"mssql"}},
+      {"[Restore]\nWorkFolderReaders= sqlsrv , ,fb2,\n", "", Names{"sqlsrv", "fb2"}},
+      {"[Other]\nWorkFolder=/elsewhere\n", "", Default},
+  };
+  for (const Case& C : Cases) {
+    TAppConfig::ResetInstanceForTests();
+    TAppConfig& Config = Start(C.Section);
+    EXPECT_EQ(Config.GetRestoreWorkFolder(), C.Folder) << C.Section;
+    EXPECT_EQ(Config.GetRestoreWorkFolderReaders(), C.Readers) << C.Section;
+    // Folder and user names are no secrets: they stay as written, for whoever edits the file.
+    EXPECT_EQ(test::ReadBytes(ConfigIni()), C.Section);
+  }
+}
+
 TEST_F(AppConfigTest, TwoLineValuesAndForeignProtectedValues) {
   const std::string Foreign = "dpapi:" + std::string(40, 'A');
   TAppConfig& C =

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -373,6 +374,10 @@ TEST_F(RestoreMainFormTest, ConnectionTestShowsTheScriptsAnswer) {
 TEST_F(RestoreMainFormTest, RarItemsAreUnpackedIntoAFolderThatIsRemovedAfterwards) {
   test::WriteBytes(Program + "/unrar", StandInUnrar);
   fs::permissions(Program + "/unrar", fs::perms::owner_all);
+  const std::string Shared = Root / "shared";
+  fs::create_directories(Shared);
+  const std::string Ini = Program + "/config/config.ini";
+  test::WriteBytes(Ini, test::ReadBytes(Ini) + "[Restore]\r\nWorkFolder=" + Shared + "\r\n");
   TRestoreMainForm Form(nullptr, Dialogs);
   Form.AddFile(Backup("packed.rar"));
   Form.RefreshList();
@@ -386,10 +391,14 @@ TEST_F(RestoreMainFormTest, RarItemsAreUnpackedIntoAFolderThatIsRemovedAfterward
   for (const auto& E : fs::recursive_directory_iterator(Work)) {
     if (E.path().filename() == "KorvessaRestore") {
       Found = true;
-      EXPECT_TRUE(fs::is_empty(E.path())) << "the per-item folder and the exchange files are gone";
+      EXPECT_TRUE(fs::is_empty(E.path())) << "the exchange files are gone";
     }
   }
   EXPECT_TRUE(Found) << "the working folder itself stays";
+  // Unpacked on disk in the configured work folder, not in the runtime folder, and removed after.
+  const std::string RarWork = Shared + "/kelvo-restore-" + std::to_string(::geteuid());
+  ASSERT_TRUE(fs::is_directory(RarWork));
+  EXPECT_TRUE(fs::is_empty(RarWork)) << "the per-item folder is gone";
 }
 
 TEST(QtTexts, QtsOwnButtonsSpeakTurkish) {
