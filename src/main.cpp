@@ -9,6 +9,7 @@
 
 #include "core/CommandLine.h"
 #include "core/uAppConfig.h"
+#include "platform/MachineProtection.h"
 #include "platform/Process.h"
 #include "platform/SafeFiles.h"
 #include "windows/Dialogs.h"
@@ -27,6 +28,9 @@ int main(int argc, char* argv[]) {
   kelvo::SetUpApplication();
   auto Dialogs = std::make_shared<kelvo::TQtDialogs>();
   try {
+    // Before the configuration protects its values: at the first start with the rights to do so,
+    // the machine key is made; without it secrets are protected the older way.
+    kelvo::platform::EnsureMachineKey();
     kelvo::TAppConfig::Instance();
     if (!kelvo::PrepareSignIn([&](const std::string& Login, const std::string& Reason) {
           return kelvo::TRestoreLoginForm::Execute(Dialogs, Login, Reason);

@@ -98,11 +98,11 @@ std::string ReadAllBytesWithRetry(const std::string& Path) {
   return WithRetry([&] { return GReader ? GReader(Path) : ReadFileBytes(Path); });
 }
 
-// Replaced as a whole, so a crash or a full disk never leaves half a record. Readable by every user:
-// the saved sign-in belongs to the computer, and any process of it may read it under the lock. A mode
-// an administrator has set on the file is kept.
+// Replaced as a whole, so a crash or a full disk never leaves half a record. In the machine folder the
+// saved sign-in belongs to the computer: every member of its group may read and replace it under the
+// lock. In a user's own folder it is that user's alone. A mode an administrator narrowed is kept.
 void WriteAllBytesWithRetry(const std::string& Path, const std::string& Bytes) {
-  WithRetry([&] { WriteFileAtomic(Path, Bytes, 0644); });
+  WithRetry([&] { WriteFileAtomic(Path, Bytes, SecretFileModeFor(Path)); });
 }
 
 std::string ProtectSignInData(const std::string& Plain) {

@@ -188,7 +188,8 @@ void TFirebaseServiceAuth::SaveServiceToken(const std::string& Token, int32_t Li
   File["token"] = ProtectServiceToken(Token);
   // The file keeps its local date-time form.
   File["expiry"] = LocalDateTimeFromTimePoint(At);
-  WriteFileAtomic(GetServiceTokenPath(), ToAsciiJson(File));
+  const std::string Path = GetServiceTokenPath();
+  WriteFileAtomic(Path, ToAsciiJson(File), SecretFileModeFor(Path));
 }
 
 bool TFirebaseServiceAuth::GetAuthenticatedManager(std::unique_ptr<TFirebaseManager>& Manager,

@@ -10,6 +10,7 @@
 #include "core/FileIO.h"
 #include "core/IniFile.h"
 #include "core/TextRules.h"
+#include "core/uAppConfig.h"
 #include "core/uSecureString.h"
 
 namespace kelvo {
@@ -138,7 +139,8 @@ std::vector<TBackupPlan> TBackupPlanStore::LoadPlans() {
   if (!FileExists(FFilePath)) return {};
   const std::string Text = ReadTextFile(FFilePath);
   // Older files hold the plans in plain text, passwords included: protect them on first sight.
-  if (!Text.empty() && !IsProtectedString(Text)) WriteTextFileWithBom(FFilePath, ProtectString(Text));
+  if (!Text.empty() && !IsProtectedString(Text))
+    WriteTextFileWithBom(FFilePath, ProtectString(Text), SecretFileModeFor(FFilePath));
   std::string Plain;
   if (!TryUnprotectString(Text, Plain)) {
     // Protected on another computer: set it aside so the next load starts clean.

@@ -90,7 +90,7 @@ std::string ReadTextFile(const std::string& Path) { return StripUtf8Bom(ReadFile
 
 void WriteFileAtomic(const std::string& Path, const std::string& Bytes, mode_t Mode, bool ForceMode) {
   struct stat Old {};
-  if (!ForceMode && ::stat(Path.c_str(), &Old) == 0 && S_ISREG(Old.st_mode)) Mode = Old.st_mode & 07777;
+  if (!ForceMode && ::stat(Path.c_str(), &Old) == 0 && S_ISREG(Old.st_mode)) Mode &= Old.st_mode & 07777;
   const std::string Temp = TempSibling(Path);
   const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (Fd < 0) RaiseFileError("Dosya yazilamadi", Path, errno);

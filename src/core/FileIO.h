@@ -29,8 +29,9 @@ std::string ReadTextFile(const std::string& Path);
 // Removes a leading UTF-8 byte-order mark.
 std::string StripUtf8Bom(std::string Text);
 
-// Replaces Path as a whole with Bytes. Mode applies to a new file; an existing file keeps its mode
-// unless ForceMode is set. Raises EFileError.
+// Replaces Path as a whole with Bytes. Mode applies to a new file; a file replaced gets the narrower
+// of its old mode and Mode (bitwise and), so rights an administrator took away stay away and a file
+// left too open by an older version is tightened. ForceMode sets Mode as it is. Raises EFileError.
 void WriteFileAtomic(const std::string& Path, const std::string& Bytes, mode_t Mode = 0644, bool ForceMode = false);
 // Same, with the UTF-8 byte-order mark in front of Text.
 void WriteTextFileWithBom(const std::string& Path, const std::string& Text, mode_t Mode = 0644, bool ForceMode = false);

@@ -68,7 +68,7 @@ std::string ReadIniRawValue(const std::vector<std::string>& Lines, const std::st
   return Value;
 }
 
-TIniWriter::TIniWriter(std::string Path) : FPath(std::move(Path)) {}
+TIniWriter::TIniWriter(std::string Path, uint32_t Mode) : FPath(std::move(Path)), FMode(Mode) {}
 
 void TIniWriter::Load() {
   if (FLoaded) return;
@@ -108,7 +108,7 @@ void TIniWriter::Flush() {
   if (!FDirty) return;
   std::string Text = FBom;
   for (const std::string& L : FLines) Text += L + FLineBreak;
-  WriteFileAtomic(FPath, Text);
+  WriteFileAtomic(FPath, Text, static_cast<mode_t>(FMode));
   FDirty = false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // config.ini as the product reads and writes it: single keys looked up the way the backup side
 // writes them, and a writer that replaces single keys in place.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ std::string ReadIniRawValue(const std::vector<std::string>& Lines, const std::st
 // Collects key writes and stores them in one atomic replacement of the file at Flush.
 class TIniWriter {
  public:
-  explicit TIniWriter(std::string Path);
+  // Mode as for WriteFileAtomic: for a new file, and the most a replaced file may keep.
+  explicit TIniWriter(std::string Path, uint32_t Mode = 0644);
   // Replaces the key's value (and any continuation lines) in its section, or adds the key at the end
   // of the section, or the section at the end of the file.
   void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
@@ -28,6 +30,7 @@ class TIniWriter {
  private:
   void Load();
   std::string FPath;
+  uint32_t FMode;
   std::vector<std::string> FLines;
   std::string FBom;
   std::string FLineBreak = "\r\n";

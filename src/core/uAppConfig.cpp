@@ -10,7 +10,9 @@
 #include "core/TextRules.h"
 #include "core/uLogger.h"
 #include "core/uSecureString.h"
+#include "platform/MachineProtection.h"
 #include "platform/Paths.h"
+#include "platform/SecretFiles.h"
 
 namespace kelvo {
 
@@ -82,14 +84,22 @@ void TAppConfig::ResetInstanceForTests() {
 
 TAppConfig::~TAppConfig() = default;
 
+uint32_t SecretFileModeFor(const std::string& Path) {
+  return platform::SecretFileMode(platform::SecretScopeOf(FolderOf(Path)));
+}
+
 TAppConfig::TAppConfig() {
+  // A secret protected without the machine key leaves a trace for the operator.
+  platform::SetProtectionWarningSink([](const std::string& Text) { LogWarn(Text); });
   FConfigDir = GetDefaultConfigDir();
   EnsureConfigDir(FConfigDir);
-  if (!DirectoryExists(FConfigDir)) {
+  // A folder this user may not enter (the machine folder of a group the user is not in) is passed
+  // over like a missing one.
+  if (!platform::CanEnterFolder(FConfigDir)) {
     // Program folder not writable: the machine-wide folder, else the user's own.
-    FConfigDir = JoinPath(WithoutTrailingSlash(platform::ProgramDataDir()), ProductFolder);
+    FConfigDir = platform::MachineDataDir();
     EnsureConfigDir(FConfigDir);
-    if (!DirectoryExists(FConfigDir)) {
+    if (!platform::CanEnterFolder(FConfigDir)) {
       FConfigDir = JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
       EnsureConfigDir(FConfigDir);
     }
@@ -106,7 +116,9 @@ std::string TAppConfig::GetLegacyConfigDir() {
   return JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
 }
 
-void TAppConfig::EnsureConfigDir(const std::string& Dir) { ForceDirectories(Dir); }
+void TAppConfig::EnsureConfigDir(const std::string& Dir) {
+  platform::PrepareSecretFolder(Dir, platform::SecretScopeOf(Dir));
+}
 
 void TAppConfig::MigrateLegacyFiles() const {
   const std::string Legacy = GetLegacyConfigDir();
@@ -118,11 +130,16 @@ void TAppConfig::MigrateLegacyFiles() const {
     std::error_code Ec;
     std::filesystem::copy_file(From, To, std::filesystem::copy_options::none, Ec);
     if (Ec) throw EFileError("Dosya kopyalanamadi: " + From + " -> " + To + " (" + Ec.message() + ")");
+    // The copy keeps the old file's mode; secrets get no more rights here than their folder gives.
+    const auto Mode = std::filesystem::status(To, Ec).permissions();
+    if (!Ec)
+      std::filesystem::permissions(To, Mode & static_cast<std::filesystem::perms>(SecretFileModeFor(To)),
+                                   std::filesystem::perm_options::replace, Ec);
   }
 }
 
 void TAppConfig::ProtectStoredValues() {
-  TIniWriter Writer(FSettingsPath);
+  TIniWriter Writer(FSettingsPath, SecretFileModeFor(FSettingsPath));
   for (const TKnownKey& K : KnownKeys) {
     const std::string Raw = ReadRawValue(K.Section, K.Key);
     if (Raw.empty()) continue;

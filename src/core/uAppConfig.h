@@ -35,6 +35,10 @@ struct TEndpointsConfig {
   std::string GoogleDriveUrl;
 };
 
+// Mode for a file that holds secrets at Path: 0660 in the machine folder, whose group shares it, and
+// 0600 (the owner's alone) in any other configuration folder.
+uint32_t SecretFileModeFor(const std::string& Path);
+
 class TAppConfig {
  public:
   // The single instance, created on first use.

@@ -9,6 +9,7 @@
 #include "core/FileIO.h"
 #include "core/HttpClient.h"
 #include "core/TextRules.h"
+#include "core/uAppConfig.h"
 #include "core/uLogger.h"
 #include "core/uSecureString.h"
 #include "drive/FormUrlEncoding.h"
@@ -134,14 +135,14 @@ void TGoogleAuth::LoadTokens(const std::string& Path) {
   bool Plain = false;
   const bool Readable = ReadGoogleTokenFile(Bytes, Data, Plain);
   // A plain file is stored protected at once; failing that, the caller hears of it.
-  if (Plain) WriteTextFileWithBom(Path, ProtectString(StripUtf8Bom(Bytes)));
+  if (Plain) WriteTextFileWithBom(Path, ProtectString(StripUtf8Bom(Bytes)), SecretFileModeFor(Path));
   if (!Readable) LogWarnFmt("Token dosyasi okunamadi veya bozuk: %s", Path);
   FTokenData = std::move(Data);
 }
 
 void TGoogleAuth::SaveTokens(const std::string& Path) {
   FTokenPath = Path;
-  WriteTextFileWithBom(Path, ProtectString(FormatGoogleTokenText(FTokenData)));
+  WriteTextFileWithBom(Path, ProtectString(FormatGoogleTokenText(FTokenData)), SecretFileModeFor(Path));
 }
 
 void TGoogleAuth::SetTokenData(const TTokenData& Value) { FTokenData = Value; }

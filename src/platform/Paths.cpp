@@ -102,6 +102,11 @@ std::string ProgramDataDir() {
   return Dir.empty() ? std::string("/var/lib") : Dir;
 }
 
+std::string MachineDataDir() {
+  const std::string Base = WithoutTrailingSlashes(ProgramDataDir());
+  return (Base == "/" ? std::string() : Base) + "/Korvessa";
+}
+
 std::string AppDataDir() {
   std::string Dir = GetEnv("APPDATA");
   if (Dir.empty()) Dir = GetEnv("XDG_CONFIG_HOME");

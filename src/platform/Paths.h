@@ -16,6 +16,9 @@ std::string PrivateTempDir();
 
 // Machine-wide application data folder: $PROGRAMDATA when set, else /var/lib. Empty never.
 std::string ProgramDataDir();
+// The product's machine folder: ProgramDataDir() + "/Korvessa". It holds the machine key, and the
+// configuration when the program folder has none.
+std::string MachineDataDir();
 // Per-user application data folder: $APPDATA when set, else $XDG_CONFIG_HOME, else ~/.config.
 std::string AppDataDir();
 

@@ -165,7 +165,7 @@ TEST_F(SavedSignIn, FileIsTheProtectedAsciiRecordAndSurvivesARestart) {
 
   struct stat St {};
   ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0644u) << "every user of the computer shares the saved sign-in";
+  EXPECT_EQ(St.st_mode & 07777, 0600u) << "in a folder of one user's the saved sign-in is that user's";
 
   Restart();
   TSavedSignIn Got;
@@ -175,13 +175,30 @@ TEST_F(SavedSignIn, FileIsTheProtectedAsciiRecordAndSurvivesARestart) {
   EXPECT_TRUE(LockIsFree()) << "the lock is let go after the read";
 
   // A narrower mode that an administrator gave the file is kept when it is replaced.
-  ASSERT_EQ(chmod(FilePath().c_str(), 0600), 0);
+  ASSERT_EQ(chmod(FilePath().c_str(), 0400), 0);
   SaveSavedSignIn({"other", "pw", ""});
   ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0600u);
+  EXPECT_EQ(St.st_mode & 07777, 0400u);
   Restart();
   ASSERT_TRUE(LoadSavedSignIn(Got));
   ExpectSame(Got, {"other", "pw", ""});
+}
+
+TEST_F(SavedSignIn, InTheMachineFolderItIsSharedWithTheMachineGroup) {
+  // No configuration folder beside the program: the machine folder holds it.
+  test::WriteBytes(ProgramDir + "/config", "not a folder");
+  TAppConfig::ResetInstanceForTests();
+  SaveSavedSignIn(Acme());
+  const std::string Folder = Root / "programdata/Korvessa";
+  struct stat St {};
+  ASSERT_EQ(stat((Folder + "/" + FileName).c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 0660u);
+  ASSERT_EQ(stat(Folder.c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 02770u) << "what is made in it takes the folder's group";
+  Restart();
+  TSavedSignIn Got;
+  ASSERT_TRUE(LoadSavedSignIn(Got));
+  ExpectSame(Got, Acme());
 }
 
 TEST_F(SavedSignIn, ServedFromTheCacheForSixtySeconds) {

@@ -63,6 +63,7 @@ TEST_F(ServiceAuthTest, FirstCallSignsInAndWritesTheProtectedCacheFile) {
   // One compact ASCII object: "token" wrapped every 76 characters with CR LF, "expiry" 55 minutes on.
   const std::string Text = ReadFileBytes(TokenFile());
   EXPECT_EQ(Text.rfind("{\"token\":\"", 0), 0u);
+  EXPECT_EQ(std::filesystem::status(TokenFile()).permissions(), std::filesystem::perms(0600));
   EXPECT_NE(Text.find("\\r\\n"), std::string::npos);
   for (unsigned char C : Text) EXPECT_TRUE(C >= 32 && C < 127);
   const Json File = Json::parse(Text);

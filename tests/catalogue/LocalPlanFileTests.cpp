@@ -56,6 +56,9 @@ TEST_F(LocalPlanFileTest, PlainFileIsReadThenStoredProtected) {
   ASSERT_EQ(Stored.compare(0, 3, Utf8Bom), 0);
   EXPECT_TRUE(IsProtectedString(Stored.substr(3)));
   EXPECT_EQ(Stored.find("MUHASEBE"), std::string::npos);
+  struct stat St {};
+  ASSERT_EQ(stat(PlanFile.c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 0600u) << "the passwords in it are the owner's alone";
   std::string Plain;
   UnprotectString(Stored.substr(3), Plain);
   EXPECT_EQ(Plain, Text);

@@ -45,6 +45,11 @@ class AppConfigTest : public ::testing::Test {
 
 bool RunningAsRoot() { return geteuid() == 0; }
 
+mode_t ModeOf(const std::string& Path) {
+  struct stat St {};
+  return stat(Path.c_str(), &St) == 0 ? St.st_mode & 07777 : 0;
+}
+
 }  // namespace
 
 TEST_F(AppConfigTest, FolderIsTheProgramsConfigSubfolderWhenWritable) {
@@ -63,6 +68,48 @@ TEST_F(AppConfigTest, FallsBackToProgramDataThenAppData) {
   test::ScopedEnv NoProgramData("PROGRAMDATA", (Root / "file-not-folder").c_str());
   test::WriteBytes(Root / "file-not-folder", "x");
   EXPECT_EQ(TAppConfig::Instance().GetConfigDir(), AppData + "/Korvessa");
+}
+
+TEST_F(AppConfigTest, SecretsAreTheOwnersAloneOrTheMachineGroupsInTheMachineFolder) {
+  struct TCase {
+    const char* Name;
+    bool BlockProgramFolder;
+    bool BlockMachineFolder;
+    std::string Folder;
+    mode_t FolderMode;
+    mode_t OldFileMode;  // config.ini as an older version or the administrator left it
+    mode_t FileMode;     // after the protecting rewrite
+  };
+  const TCase Cases[] = {
+      {"program folder", false, false, ProgramDir + "/config", 0700, 0644, 0600},
+      {"machine folder", true, false, ProgramData + "/Korvessa", 02770, 0664, 0660},
+      {"machine folder narrowed by the administrator", true, false, ProgramData + "/Korvessa", 02770, 0640, 0640},
+      {"user's folder", true, true, AppData + "/Korvessa", 0700, 0644, 0600},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    test::TempDir Scratch;
+    const std::string MachineData = Case.BlockMachineFolder ? Scratch / "file" : ProgramData;
+    test::ScopedEnv MachineDataEnv("PROGRAMDATA", MachineData.c_str());
+    if (Case.BlockMachineFolder) test::WriteBytes(Scratch / "file", "not a folder");
+    if (Case.BlockProgramFolder && fs::is_directory(ProgramDir + "/config")) {
+      fs::remove_all(ProgramDir + "/config");
+      BlockConfigFolder();
+    }
+
+    TAppConfig::ResetInstanceForTests();
+    EXPECT_EQ(TAppConfig::Instance().GetConfigDir(), Case.Folder);
+    EXPECT_EQ(ModeOf(Case.Folder), Case.FolderMode);
+
+    const std::string Ini = Case.Folder + "/config.ini";
+    test::WriteBytes(Ini, "[MSSQLBackup]\r\nPassword=plain\r\n");
+    ASSERT_EQ(chmod(Ini.c_str(), Case.OldFileMode), 0);
+    TAppConfig::ResetInstanceForTests();
+    TAppConfig& C = TAppConfig::Instance();
+    EXPECT_TRUE(IsProtectedString(C.ReadRawValue("MSSQLBackup", "Password")));
+    EXPECT_EQ(ModeOf(Ini), Case.FileMode);
+    fs::remove(Ini);
+  }
 }
 
 TEST_F(AppConfigTest, PlainValuesAreProtectedOnceAndReadBackPlain) {
@@ -174,6 +221,8 @@ TEST_F(AppConfigTest, MigrationNeverOverwritesAndTokenCacheIsRenamed) {
   EXPECT_EQ(test::ReadBytes(C.GetConfigDir() + "/backupplans.json"), "legacy plans");
   EXPECT_EQ(test::ReadBytes(C.GetConfigDir() + "/projects.json"), "current");
   EXPECT_FALSE(fs::exists(C.GetConfigDir() + "/unlisted.json"));
+  // A copy gets no more rights than a secret of this folder may have.
+  EXPECT_EQ(ModeOf(C.GetConfigDir() + "/backupplans.json"), 0600u);
 
   test::WriteBytes(C.GetConfigDir() + "/google_tokens.dat", "tokens");
   EXPECT_EQ(C.GetGoogleTokenCachePath(), C.GetConfigDir() + "/syc.dat");

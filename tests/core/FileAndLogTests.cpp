@@ -35,6 +35,40 @@ TEST(FileIO, TextFilesSkipTheBomAndAtomicWritesKeepTheMode) {
   EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
 }
 
+TEST(FileIO, AtomicReplaceTakesTheNarrowerOfTheOldAndTheNewMode) {
+  test::TempDir Dir;
+  struct TCase {
+    const char* Name;
+    int Old;  // mode of the file replaced, -1 for a new file
+    mode_t Mode;
+    bool Force;
+    mode_t Expected;
+  };
+  const TCase Cases[] = {
+      {"new file", -1, 0600, false, 0600},
+      {"left open by an older version", 0644, 0600, false, 0600},
+      {"narrowed by the administrator", 0600, 0660, false, 0600},
+      {"group may read but not write", 0640, 0660, false, 0640},
+      {"never widened", 0400, 0644, false, 0400},
+      {"forced", 0644, 0600, true, 0600},
+      {"forced wider", 0600, 0644, true, 0644},
+  };
+  int Index = 0;
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const std::string Path = Dir / ("f" + std::to_string(Index++));
+    if (Case.Old >= 0) {
+      test::WriteBytes(Path, "old");
+      ASSERT_EQ(chmod(Path.c_str(), static_cast<mode_t>(Case.Old)), 0);
+    }
+    WriteFileAtomic(Path, "new", Case.Mode, Case.Force);
+    EXPECT_EQ(test::ReadBytes(Path), "new");
+    struct stat St {};
+    ASSERT_EQ(stat(Path.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 07777, Case.Expected);
+  }
+}
+
 TEST(Logger, OffByDefaultAndSilent) {
   test::TempDir Dir;
   ConfigureLog({});

@@ -2,6 +2,8 @@
 // of reply does to the token set and the cache file, the cache file's format, and the log lines.
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 #include "DriveFixture.h"
 #include "core/FileIO.h"
 #include "core/TextRules.h"
@@ -216,6 +218,8 @@ TEST_F(GoogleAuthTest, CacheFileIsBomAndProtectedKeyLinesInRegionalFormat) {
   Auth.SaveTokens(Path);
   EXPECT_EQ(Auth.GetTokenPath(), Path);
   EXPECT_EQ(CacheText(Path), "AccessToken=ya29.a\r\nRefreshToken=1//r\r\nExpiresAt=10.03.2025 14:05:09\r\n");
+  // The refresh token opens the account's Drive: nobody else may read the file.
+  EXPECT_EQ(std::filesystem::status(Path).permissions(), std::filesystem::perms(0600));
 
   // Empty values leave their line out; midnight is written as the date alone.
   Auth.SetTokenData({"ya29.b", "", EncodeDateTime(2025, 3, 11)});

@@ -1,12 +1,18 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "ChildProcess.h"
 #include "platform/MachineProtection.h"
+#include "platform/Paths.h"
+#include "platform/SecretFiles.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -19,6 +25,7 @@ using test::TempDir;
 using test::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& Text) { return Bytes(Text.begin(), Text.end()); }
 std::string ToText(const Bytes& Data) { return std::string(Data.begin(), Data.end()); }
@@ -37,7 +44,16 @@ std::string SystemMachineId() {
 
 class PlatformProtection : public ::testing::Test {
  protected:
-  void TearDown() override { SetMachineIdentitySource({}); }
+  void SetUp() override {
+    // A group of that name does not exist: the key takes the folder's group, as without the package.
+    SetMachineGroupNameForTests("kelvo-test-no-such-group");
+    SetProtectionWarningSink([this](const std::string& Text) { FWarnings.push_back(Text); });
+  }
+  void TearDown() override {
+    SetMachineIdentitySource({});
+    SetMachineGroupNameForTests("");
+    SetProtectionWarningSink({});
+  }
 
   // On a machine without an identity, both this process and the helper play the same one.
   void UseSameIdentityInChildren() {
@@ -61,7 +77,27 @@ class PlatformProtection : public ::testing::Test {
     EXPECT_TRUE(Description.empty());
   }
 
+  static uint8_t VersionOf(const Bytes& Blob) { return Blob.size() > 4 ? Blob[4] : 0; }
+
+  static std::string RandomKey(size_t Size = 32) {
+    std::random_device Random;
+    std::string Key(Size, '\0');
+    for (char& C : Key) C = static_cast<char>(Random());
+    return Key;
+  }
+
+  // Puts a key file of the test's choosing in place.
+  static void PlaceKey(const std::string& Bytes, mode_t Mode) {
+    fs::remove(MachineKeyPath());
+    WriteBytes(MachineKeyPath(), Bytes);
+    ASSERT_EQ(chmod(MachineKeyPath().c_str(), Mode), 0);
+  }
+
   ScopedEnv FEnv{"KELVO_TEST_MACHINE_ID", nullptr};
+  // The machine folder and its key live in the test's own folder, never in the real one.
+  TempDir FProgramData;
+  ScopedEnv FProgramDataEnv{"PROGRAMDATA", FProgramData.path().c_str()};
+  std::vector<std::string> FWarnings;
 };
 
 TEST_F(PlatformProtection, RoundTripKeepsDataAndDescription) {
@@ -216,6 +252,221 @@ TEST_F(PlatformProtection, MalformedInputFails) {
     Garbage.insert(Garbage.begin(), {'K', 'V', 'P', '1', 1, 0, 2, 'a', 'b'});
     ExpectRejected(Garbage);
   }
+}
+
+}  // namespace
+}  // namespace kelvo::platform
+
+namespace kelvo::platform {
+namespace {
+
+TEST_F(PlatformProtection, MachineKeyProtectsNewBlobsAndOldOnesStillOpen) {
+  // No key yet: the machine identity protects, and the operator is told why.
+  const Bytes Old = ProtectMachineData(ToBytes("old"), "d");
+  EXPECT_EQ(VersionOf(Old), 1);
+  ASSERT_EQ(FWarnings.size(), 1u);
+  EXPECT_NE(FWarnings[0].find(MachineKeyPath()), std::string::npos) << FWarnings[0];
+
+  ASSERT_TRUE(EnsureMachineKey());
+  struct stat St {};
+  ASSERT_EQ(lstat(MachineKeyPath().c_str(), &St), 0);
+  EXPECT_TRUE(S_ISREG(St.st_mode));
+  EXPECT_EQ(St.st_size, 32);
+  EXPECT_EQ(St.st_uid, geteuid());
+  // Readable by the group only when that group is root's; here no machine group exists.
+  EXPECT_EQ(St.st_mode & 07777, St.st_gid == 0 ? 0640u : 0600u);
+  ASSERT_EQ(stat(MachineDataDir().c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 02770u);
+  // An existing key is never replaced.
+  const std::string Key = ReadBytes(MachineKeyPath());
+  EXPECT_TRUE(EnsureMachineKey());
+  EXPECT_EQ(ReadBytes(MachineKeyPath()), Key);
+
+  FWarnings.clear();
+  const Bytes New = ProtectMachineData(ToBytes("new"), "d");
+  EXPECT_EQ(VersionOf(New), 2);
+  EXPECT_TRUE(FWarnings.empty());
+  Bytes Back;
+  ASSERT_TRUE(UnprotectMachineData(Old, Back));
+  EXPECT_EQ(ToText(Back), "old");
+  ASSERT_TRUE(UnprotectMachineData(New, Back));
+  EXPECT_EQ(ToText(Back), "new");
+
+  // The version names the key and is authenticated: a blob cannot be passed off as the other kind.
+  Bytes Relabelled = New;
+  Relabelled[4] = 1;
+  ExpectRejected(Relabelled);
+  Relabelled = Old;
+  Relabelled[4] = 2;
+  ExpectRejected(Relabelled);
+
+  // Version 2 owes nothing to the machine identity, which every local user can read.
+  SetMachineIdentitySource([] { return std::string("another-identity"); });
+  EXPECT_TRUE(UnprotectMachineData(New, Back));
+  ExpectRejected(Old);
+  SetMachineIdentitySource({});
+
+  // Without its key, or with another one, a version-2 blob does not open; older blobs still do and
+  // new ones fall back to the identity.
+  fs::rename(MachineKeyPath(), MachineKeyPath() + ".away");
+  ExpectRejected(New);
+  EXPECT_TRUE(UnprotectMachineData(Old, Back));
+  EXPECT_EQ(VersionOf(ProtectMachineData(ToBytes("x"), "d")), 1);
+  EXPECT_FALSE(FWarnings.empty());
+  PlaceKey(RandomKey(), 0600);
+  ExpectRejected(New);
+  fs::rename(MachineKeyPath() + ".away", MachineKeyPath());
+  EXPECT_TRUE(UnprotectMachineData(New, Back));
+}
+
+TEST_F(PlatformProtection, UnsafeOrMalformedKeyIsNeverUsed) {
+  ASSERT_TRUE(EnsureMachineKey());
+  const std::string Good = ReadBytes(MachineKeyPath());
+  const Bytes Made = ProtectMachineData(ToBytes("v"), "d");
+  ASSERT_EQ(VersionOf(Made), 2);
+
+  struct TCase {
+    const char* Name;
+    std::function<void()> Place;
+  };
+  const std::string Elsewhere = FProgramData / "good.key";
+  const std::vector<TCase> Cases = {
+      {"31 bytes", [] { PlaceKey(RandomKey(31), 0600); }},
+      {"33 bytes", [&] { PlaceKey(Good + "x", 0600); }},
+      {"group may write", [&] { PlaceKey(Good, 0660); }},
+      {"others may write", [&] { PlaceKey(Good, 0602); }},
+      {"a link to a good key",
+       [&] {
+         fs::remove(MachineKeyPath());
+         WriteBytes(Elsewhere, Good);
+         fs::create_symlink(Elsewhere, MachineKeyPath());
+       }},
+      {"a folder",
+       [] {
+         fs::remove(MachineKeyPath());
+         fs::create_directory(MachineKeyPath());
+       }},
+      {"another user's",
+       [&] {
+         PlaceKey(Good, 0600);
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown(MachineKeyPath().c_str(), 65534, 0), 0);
+         }
+       }},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    if (std::string(Case.Name) == "another user's" && geteuid() != 0) continue;  // only root can give it away
+    Case.Place();
+    const std::string Before = fs::is_regular_file(MachineKeyPath()) ? ReadBytes(MachineKeyPath()) : "";
+    FWarnings.clear();
+    EXPECT_FALSE(EnsureMachineKey());
+    EXPECT_EQ(VersionOf(ProtectMachineData(ToBytes("v"), "d")), 1);
+    EXPECT_FALSE(FWarnings.empty());
+    ExpectRejected(Made);
+    // What is there is the administrator's to mend, not ours to replace.
+    if (!Before.empty()) {
+      EXPECT_EQ(ReadBytes(MachineKeyPath()), Before);
+    }
+    fs::remove(MachineKeyPath());
+  }
+  PlaceKey(Good, 0600);
+  Bytes Back;
+  EXPECT_TRUE(UnprotectMachineData(Made, Back));
+}
+
+TEST_F(PlatformProtection, ProcessesRacingToMakeTheKeyShareOne) {
+  WriteBytes(FProgramData / "plain", "raced");
+  std::vector<std::unique_ptr<test::ChildProcess>> Children;
+  for (int I = 0; I < 6; ++I)
+    Children.push_back(std::make_unique<test::ChildProcess>(
+        test::PlatformChildProgram(),
+        std::vector<std::string>{"ensure-key", FProgramData / "plain", FProgramData / ("blob" + std::to_string(I))}));
+  for (auto& Child : Children) EXPECT_EQ(Child->ExitCode(), 0);
+  for (int I = 0; I < 6; ++I) {
+    SCOPED_TRACE("child " + std::to_string(I));
+    const Bytes Blob = ToBytes(ReadBytes(FProgramData / ("blob" + std::to_string(I))));
+    EXPECT_EQ(VersionOf(Blob), 2);
+    Bytes Back;
+    EXPECT_TRUE(UnprotectMachineData(Blob, Back));
+    EXPECT_EQ(ToText(Back), "raced");
+  }
+  // Nothing but the key is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(MachineDataDir()), {}), 1);
+}
+
+// A group of the test's own, removed at the end.
+class ScopedGroup {
+ public:
+  ScopedGroup() : FName("kvt" + std::to_string(getpid())) {
+    for (int Try = 0; Try < 20 && !FMade; ++Try) {
+      FMade = std::system(("/usr/sbin/groupadd " + FName + " 2>/dev/null").c_str()) == 0;
+      if (!FMade) usleep(100000);  // another tool may hold /etc/group
+    }
+  }
+  ~ScopedGroup() {
+    if (FMade) (void)std::system(("/usr/sbin/groupdel " + FName + " 2>/dev/null").c_str());
+  }
+  ScopedGroup(const ScopedGroup&) = delete;
+  ScopedGroup& operator=(const ScopedGroup&) = delete;
+  bool Made() const { return FMade; }
+  const std::string& Name() const { return FName; }
+  gid_t Gid() const {
+    const group* G = getgrnam(FName.c_str());
+    return G ? G->gr_gid : 0;
+  }
+
+ private:
+  std::string FName;
+  bool FMade = false;
+};
+
+// A user id no account uses, for a process that is nobody in particular.
+uid_t UnusedUid() {
+  for (uid_t Uid = 61000 + static_cast<uid_t>(getpid() % 1000);; ++Uid)
+    if (!getpwuid(Uid)) return Uid;
+}
+
+TEST_F(PlatformProtection, MachineGroupReadsTheKeyAndOtherUsersFallBack) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a group and start helpers as other users";
+  ScopedGroup Group;
+  ASSERT_TRUE(Group.Made()) << "groupadd " << Group.Name() << " failed";
+  SetMachineGroupNameForTests(Group.Name());
+  // The other users must reach the machine folder, as they reach /var/lib.
+  fs::permissions(FProgramData.path(), fs::perms(0755));
+
+  ASSERT_TRUE(EnsureMachineKey());
+  struct stat St {};
+  ASSERT_EQ(stat(MachineDataDir().c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 02770u);
+  EXPECT_EQ(St.st_gid, Group.Gid());
+  ASSERT_EQ(stat(MachineKeyPath().c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 07777, 0640u);
+  EXPECT_EQ(St.st_uid, 0u);
+  EXPECT_EQ(St.st_gid, Group.Gid());
+
+  const std::string Uid = std::to_string(UnusedUid());
+  const std::string Member = Uid + ":" + std::to_string(Group.Gid());
+  WriteBytes(FProgramData / "blob", ToText(ProtectMachineData(ToBytes("group secret"), "machine scope")));
+  WriteBytes(FProgramData / "plain", "from another user");
+
+  // A member opens what root protected, and protects with the key itself.
+  ASSERT_EQ(RunPlatformChild({"unprotect", FProgramData / "blob", FProgramData / "out", FProgramData / "desc", Member}),
+            0);
+  EXPECT_EQ(ReadBytes(FProgramData / "out"), "group secret");
+  ASSERT_EQ(RunPlatformChild({"protect", FProgramData / "plain", "d", FProgramData / "member-blob", Member}), 0);
+  EXPECT_EQ(VersionOf(ToBytes(ReadBytes(FProgramData / "member-blob"))), 2);
+
+  // Anyone else cannot, but still protects: with the machine identity.
+  EXPECT_EQ(RunPlatformChild({"unprotect", FProgramData / "blob", FProgramData / "out", FProgramData / "desc", Uid}),
+            1);
+  EXPECT_EQ(ReadBytes(FProgramData / "out"), "");
+  ASSERT_EQ(RunPlatformChild({"protect", FProgramData / "plain", "d", FProgramData / "other-blob", Uid}), 0);
+  const Bytes Other = ToBytes(ReadBytes(FProgramData / "other-blob"));
+  EXPECT_EQ(VersionOf(Other), 1);
+  Bytes Back;
+  EXPECT_TRUE(UnprotectMachineData(Other, Back));
+  EXPECT_EQ(ToText(Back), "from another user");
 }
 
 }  // namespace

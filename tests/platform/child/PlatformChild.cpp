@@ -1,8 +1,10 @@
 // Plays the other process in the platform tests. Exit code 0 on success, 1 when the operation
 // itself said no, 2 on a usage or I/O error.
 //
-//   unprotect <blob-file> <plain-out> <description-out> [uid]   (uid: drop to that user first)
-//   protect <plain-file> <description> <blob-out>
+//   unprotect <blob-file> <plain-out> <description-out> [uid[:gid]]
+//   protect <plain-file> <description> <blob-out> [uid[:gid]]
+//             (uid: drop to that user first, its only group gid when given, else none)
+//   ensure-key <plain-file> <blob-out>   (makes the machine key when missing, then protects)
 //   hold-lock <name> <milliseconds> <ready-fd>
 //   report-fds <out>
 //   program-dir <out>
@@ -46,6 +48,15 @@ bool WriteAll(const std::string& Path, const std::string& Data) {
   return static_cast<bool>(Out);
 }
 
+// Becomes the user "uid[:gid]", with gid as its one supplementary group. False when it cannot.
+bool DropTo(const std::string& User) {
+  const size_t Colon = User.find(':');
+  const auto Uid = static_cast<uid_t>(std::stoul(User.substr(0, Colon)));
+  if (Colon == std::string::npos) return setgroups(0, nullptr) == 0 && setgid(Uid) == 0 && setuid(Uid) == 0;
+  const auto Gid = static_cast<gid_t>(std::stoul(User.substr(Colon + 1)));
+  return setgroups(1, &Gid) == 0 && setgid(Uid) == 0 && setuid(Uid) == 0 && getuid() == Uid;
+}
+
 int Unprotect(const std::vector<std::string>& A) {
   if (A.size() != 3 && A.size() != 4) return 2;
   std::string Blob;
@@ -54,10 +65,7 @@ int Unprotect(const std::vector<std::string>& A) {
   std::ofstream PlainOut(A[1], std::ios::binary | std::ios::trunc);
   std::ofstream DescriptionOut(A[2], std::ios::binary | std::ios::trunc);
   if (!PlainOut || !DescriptionOut) return 2;
-  if (A.size() == 4) {
-    const auto Uid = static_cast<uid_t>(std::stoul(A[3]));
-    if (setgroups(0, nullptr) != 0 || setgid(Uid) != 0 || setuid(Uid) != 0 || getuid() != Uid) return 2;
-  }
+  if (A.size() == 4 && !DropTo(A[3])) return 2;
   std::vector<uint8_t> Plain;
   std::string Description;
   if (!UnprotectMachineData(std::vector<uint8_t>(Blob.begin(), Blob.end()), Plain, &Description)) return 1;
@@ -69,11 +77,21 @@ int Unprotect(const std::vector<std::string>& A) {
 }
 
 int Protect(const std::vector<std::string>& A) {
-  if (A.size() != 3) return 2;
+  if (A.size() != 3 && A.size() != 4) return 2;
   std::string Plain;
   if (!ReadAll(A[0], Plain)) return 2;
+  std::ofstream BlobOut(A[2], std::ios::binary | std::ios::trunc);
+  if (!BlobOut || (A.size() == 4 && !DropTo(A[3]))) return 2;
   const std::vector<uint8_t> Blob = ProtectMachineData(std::vector<uint8_t>(Plain.begin(), Plain.end()), A[1]);
-  return WriteAll(A[2], std::string(Blob.begin(), Blob.end())) ? 0 : 2;
+  BlobOut << std::string(Blob.begin(), Blob.end());
+  BlobOut.close();
+  return BlobOut ? 0 : 2;
+}
+
+int EnsureKeyAndProtect(const std::vector<std::string>& A) {
+  if (A.size() != 2) return 2;
+  if (!EnsureMachineKey()) return 1;
+  return Protect({A[0], "made after ensure-key", A[1]});
 }
 
 int HoldLock(const std::vector<std::string>& A) {
@@ -133,6 +151,7 @@ int main(int Argc, char** Argv) {
   try {
     if (Mode == "unprotect") return Unprotect(Args);
     if (Mode == "protect") return Protect(Args);
+    if (Mode == "ensure-key") return EnsureKeyAndProtect(Args);
     if (Mode == "hold-lock") return HoldLock(Args);
     if (Mode == "report-fds") return ReportFds(Args);
     if (Mode == "program-dir") return ReportProgramDir(Args);

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/Paths.h"
+#include "platform/SecretFiles.h"
+#include "support/TempDir.h"
+
+namespace kelvo::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+using test::TempDir;
+
+mode_t ModeOf(const std::string& Path) {
+  struct stat St {};
+  return stat(Path.c_str(), &St) == 0 ? St.st_mode & 07777 : 0;
+}
+
+// The usual umask for the life of the object, whatever the test runner was given.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t Mask) : FOld(umask(Mask)) {}
+  ~ScopedUmask() { umask(FOld); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t FOld;
+};
+
+TEST(PlatformSecretFiles, FoldersAreMadePrivateOrGroupSharedAndOnlyEverNarrowed) {
+  TempDir Dir;
+  ScopedUmask Umask(022);
+  struct TCase {
+    const char* Name;
+    TSecretScope Scope;
+    int Existing;  // mode of a folder already there, -1 for none
+    mode_t Expected;
+  };
+  const TCase Cases[] = {
+      {"new private", TSecretScope::Owner, -1, 0700},
+      {"private left open by an older version", TSecretScope::Owner, 0755, 0700},
+      {"private narrowed by the administrator", TSecretScope::Owner, 0500, 0500},
+      {"new shared", TSecretScope::MachineGroup, -1, 02770},
+      {"shared open to others", TSecretScope::MachineGroup, 02775, 02770},
+      {"shared narrowed by the administrator", TSecretScope::MachineGroup, 0750, 0750},
+  };
+  int Index = 0;
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    // Missing parents are made too.
+    const std::string Path = Dir / ("case" + std::to_string(Index++)) + "/parent/Korvessa";
+    if (Case.Existing >= 0) {
+      fs::create_directories(Path);
+      ASSERT_EQ(chmod(Path.c_str(), static_cast<mode_t>(Case.Existing)), 0);
+    }
+    EXPECT_TRUE(PrepareSecretFolder(Path, Case.Scope));
+    EXPECT_EQ(ModeOf(Path), Case.Expected);
+  }
+  // Something that is not a folder stays what it is.
+  test::WriteBytes(Dir / "file", "x");
+  EXPECT_FALSE(PrepareSecretFolder(Dir / "file", TSecretScope::Owner));
+  EXPECT_EQ(ModeOf(Dir / "file") & 0777, 0644u);
+}
+
+TEST(PlatformSecretFiles, OnlyTheMachineFolderIsShared) {
+  TempDir Dir;
+  ScopedEnv ProgramData("PROGRAMDATA", (Dir.path() + "/").c_str());
+  EXPECT_EQ(MachineDataDir(), Dir / "Korvessa");
+  EXPECT_EQ(SecretScopeOf(Dir / "Korvessa"), TSecretScope::MachineGroup);
+  EXPECT_EQ(SecretScopeOf(Dir / "Korvessa/"), TSecretScope::MachineGroup);
+  EXPECT_EQ(SecretScopeOf(Dir / "Korvessa/sub"), TSecretScope::Owner);
+  EXPECT_EQ(SecretScopeOf(Dir / "appdata/Korvessa"), TSecretScope::Owner);
+  // The same folder under another name is still the machine folder.
+  fs::create_directories(Dir / "Korvessa");
+  fs::create_directory_symlink(Dir / "Korvessa", Dir / "alias");
+  EXPECT_EQ(SecretScopeOf(Dir / "alias"), TSecretScope::MachineGroup);
+  EXPECT_EQ(SecretFileMode(SecretScopeOf(Dir / "Korvessa")), 0660u);
+  EXPECT_EQ(SecretFileMode(SecretScopeOf(Dir / "alias/sub")), 0600u);
+}
+
+}  // namespace
+}  // namespace kelvo::platform
