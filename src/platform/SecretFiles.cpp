@@ -83,8 +83,10 @@ bool PrepareSecretFolder(const std::string& Dir, TSecretScope Scope) {
   if (::fstat(Fd, &St) == 0) {
     if (Made) {
       unsigned Gid = 0;
-      if (Scope == TSecretScope::MachineGroup && FindMachineGroup(Gid) && St.st_gid != Gid)
-        (void)::fchown(Fd, static_cast<uid_t>(-1), static_cast<gid_t>(Gid));  // without the right, our own group
+      // Without the right the folder keeps our own group; it is still ours alone then.
+      if (Scope == TSecretScope::MachineGroup && FindMachineGroup(Gid) && St.st_gid != Gid &&
+          ::fchown(Fd, static_cast<uid_t>(-1), static_cast<gid_t>(Gid)) != 0)
+        St.st_gid = ::getegid();
       (void)::fchmod(Fd, FolderMode(Scope));
     } else if (St.st_uid == ::geteuid()) {
       const mode_t Allowed = FolderMode(Scope) | 05000;  // the sticky and setgid bits are the owner's choice

@@ -405,7 +405,8 @@ class ScopedGroup {
     }
   }
   ~ScopedGroup() {
-    if (FMade) (void)std::system(("/usr/sbin/groupdel " + FName + " 2>/dev/null").c_str());
+    if (FMade && std::system(("/usr/sbin/groupdel " + FName + " 2>/dev/null").c_str()) != 0)
+      ADD_FAILURE() << "the test group " << FName << " could not be removed";
   }
   ScopedGroup(const ScopedGroup&) = delete;
   ScopedGroup& operator=(const ScopedGroup&) = delete;
