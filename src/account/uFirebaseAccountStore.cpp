@@ -35,31 +35,6 @@ constexpr char EmptyNodeName[] = "hesap";
 
 constexpr auto CacheLifetime = std::chrono::seconds(120);
 
-// ---- Text rules --------------------------------------------------------------------------------
-
-bool IsBlank(char C) { return static_cast<unsigned char>(C) <= 32; }
-
-std::string_view TrimView(std::string_view Text) {
-  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
-  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
-  return Text;
-}
-
-unsigned char FoldUpper(char C) {
-  const auto U = static_cast<unsigned char>(C);
-  return (U >= 'a' && U <= 'z') ? static_cast<unsigned char>(U - 'a' + 'A') : U;
-}
-
-// Three-way comparison folding only a-z; a prefix orders before the longer text.
-int CompareText(std::string_view A, std::string_view B) {
-  const size_t Common = std::min(A.size(), B.size());
-  for (size_t I = 0; I < Common; ++I) {
-    const unsigned char X = FoldUpper(A[I]), Y = FoldUpper(B[I]);
-    if (X != Y) return X < Y ? -1 : 1;
-  }
-  return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
-}
-
 // ---- Account nodes -----------------------------------------------------------------------------
 
 // The member names an account node is read under. A member matches a name when its own name, with

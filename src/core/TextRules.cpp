@@ -1,5 +1,6 @@
 #include "core/TextRules.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -30,6 +31,16 @@ bool SameText(std::string_view A, std::string_view B) {
   return true;
 }
 
+int CompareText(std::string_view A, std::string_view B) {
+  const size_t Common = std::min(A.size(), B.size());
+  for (size_t I = 0; I < Common; ++I) {
+    const auto X = static_cast<unsigned char>(UpperChar(A[I]));
+    const auto Y = static_cast<unsigned char>(UpperChar(B[I]));
+    if (X != Y) return X < Y ? -1 : 1;
+  }
+  return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
+}
+
 bool StartsText(std::string_view Text, std::string_view Prefix) {
   return Text.size() >= Prefix.size() && SameText(Text.substr(0, Prefix.size()), Prefix);
 }
@@ -57,7 +68,13 @@ std::string TrimRight(std::string_view Text) {
   return std::string(Text.substr(0, E));
 }
 
-std::string Trim(std::string_view Text) { return TrimLeft(TrimRight(Text)); }
+std::string_view TrimView(std::string_view Text) {
+  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
+  return Text;
+}
+
+std::string Trim(std::string_view Text) { return std::string(TrimView(Text)); }
 
 bool TryStrToInt(std::string_view Text, int32_t& Value) {
   size_t I = 0;

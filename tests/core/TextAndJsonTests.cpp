@@ -22,6 +22,24 @@ TEST(TextRules, FoldOnlyAsciiLettersAndTrimControlBytes) {
   EXPECT_EQ(Trim(""), "");
 }
 
+TEST(TextRules, CompareTextFoldsToUpperCase) {
+  struct TCase {
+    const char* A;
+    const char* B;
+    int Sign;
+  };
+  // "_" lies between "Z" and "a": folding to upper case puts it after every letter.
+  const TCase Cases[] = {{"abc", "ABC", 0}, {"a_b", "aZb", 1}, {"ab", "abc", -1}, {"", "", 0},
+                         {"b", "A", 1},     {"\xC5\x9E", "\xC5\x9F", -1}, {"Z", "\xC3", -1}};
+  for (const TCase& Case : Cases) {
+    const int Result = CompareText(Case.A, Case.B);
+    EXPECT_EQ((Result > 0) - (Result < 0), Case.Sign) << Case.A << " / " << Case.B;
+    const int Reverse = CompareText(Case.B, Case.A);
+    EXPECT_EQ((Reverse > 0) - (Reverse < 0), -Case.Sign) << Case.B << " / " << Case.A;
+  }
+  EXPECT_EQ(TrimView(" \x01x y\t"), "x y");
+}
+
 TEST(TextRules, IntegersAreDecimal32Bit) {
   EXPECT_EQ(StrToIntDef("3050", 1), 3050);
   EXPECT_EQ(StrToIntDef("  -12", 1), -12);
