@@ -17,6 +17,7 @@
 #include "core/JsonSax.h"
 #include "core/TextRules.h"
 #include "core/TimedCache.h"
+#include "core/Utf8.h"
 #include "platform/Clock.h"
 
 namespace kelvo {
@@ -359,29 +360,9 @@ bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Me
 // character outside ASCII (next line, no-break space, the Unicode space, line and paragraph
 // separators). Bytes that are not valid UTF-8 are kept one by one.
 size_t CopyCharacter(std::string_view Text, size_t I, std::string& Out) {
-  const auto Lead = static_cast<unsigned char>(Text[I]);
-  size_t Length = 0;
-  uint32_t Code = 0;
-  if (Lead >= 0xC2 && Lead <= 0xDF) {
-    Length = 2;
-    Code = Lead & 0x1F;
-  } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-    Length = 3;
-    Code = Lead & 0x0F;
-  }
-  if (Length == 0 || I + Length > Text.size()) {
-    Out.push_back(Text[I]);
-    return 1;
-  }
-  for (size_t K = 1; K < Length; ++K) {
-    const auto Next = static_cast<unsigned char>(Text[I + K]);
-    if ((Next & 0xC0) != 0x80) {
-      Out.push_back(Text[I]);
-      return 1;
-    }
-    Code = (Code << 6) | (Next & 0x3F);
-  }
-  if (Length == 3 && Code < 0x800) {  // an overlong form is no character
+  char32_t Code = 0;
+  const size_t Length = DecodeUtf8(Text, I, Code);
+  if (Length == 0) {
     Out.push_back(Text[I]);
     return 1;
   }

@@ -10,6 +10,7 @@
 #include "core/Endpoints.h"
 #include "core/FileIO.h"
 #include "core/TextRules.h"
+#include "core/Utf8.h"
 #include "core/uAppConfig.h"
 #include "core/uLogger.h"
 #include "platform/Clock.h"
@@ -51,24 +52,6 @@ std::chrono::system_clock::time_point ExpiryInstant(TDateTime Local) {
   return TimePointFromLocalDateTime(Local);
 }
 
-void AppendUtf8(std::string& Out, uint32_t Cp) {
-  if (Cp < 0x80) {
-    Out += static_cast<char>(Cp);
-  } else if (Cp < 0x800) {
-    Out += static_cast<char>(0xC0 | (Cp >> 6));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else if (Cp < 0x10000) {
-    Out += static_cast<char>(0xE0 | (Cp >> 12));
-    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | (Cp >> 18));
-    Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  }
-}
-
 std::string Utf16ToUtf8(std::string_view Bytes, bool BigEndian) {
   std::string Out;
   for (size_t I = 0; I + 1 < Bytes.size(); I += 2) {
@@ -89,29 +72,14 @@ std::string Utf16ToUtf8(std::string_view Bytes, bool BigEndian) {
   return Out;
 }
 
-bool ValidUtf8(std::string_view Text) {
-  for (size_t I = 0; I < Text.size();) {
-    const auto B = static_cast<uint8_t>(Text[I]);
-    size_t Len = B < 0x80                   ? 1
-                 : (B >= 0xC2 && B <= 0xDF) ? 2
-                 : (B >= 0xE0 && B <= 0xEF) ? 3
-                 : (B >= 0xF0 && B <= 0xF4) ? 4
-                                            : 0;
-    if (Len == 0 || I + Len > Text.size()) return false;
-    for (size_t K = 1; K < Len; ++K)
-      if ((static_cast<uint8_t>(Text[I + K]) & 0xC0) != 0x80) return false;
-    I += Len;
-  }
-  return true;
-}
-
 // The file's text: a byte-order mark selects the encoding; otherwise UTF-8, and the bytes as ANSI
-// (Latin-1) when they are not valid UTF-8.
+// (Latin-1) when they are not UTF-8. Only the form of the sequences is asked for: a file that older
+// tools wrote with surrogates or overlong forms in it is still read as UTF-8.
 std::string DecodeFileText(std::string_view Bytes) {
   if (Bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(Bytes.substr(3));
   if (Bytes.substr(0, 2) == "\xFF\xFE") return Utf16ToUtf8(Bytes.substr(2), false);
   if (Bytes.substr(0, 2) == "\xFE\xFF") return Utf16ToUtf8(Bytes.substr(2), true);
-  if (ValidUtf8(Bytes)) return std::string(Bytes);
+  if (IsUtf8(Bytes, TUtf8Rule::Form)) return std::string(Bytes);
   std::string Out;
   for (unsigned char C : Bytes) AppendUtf8(Out, C);
   return Out;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/Utf8.h"
+
 namespace kelvo {
 
 namespace {
@@ -21,30 +23,6 @@ void AppendCodePoint(std::string& Out, uint32_t Cp) {
   } else {
     AppendUnit(Out, Cp);
   }
-}
-
-// Decodes one UTF-8 sequence at Text[I]; returns its length, or 0 when invalid.
-size_t DecodeUtf8(std::string_view Text, size_t I, uint32_t& Cp) {
-  const auto B0 = static_cast<unsigned char>(Text[I]);
-  size_t Len;
-  uint32_t Min;
-  if (B0 >= 0xC2 && B0 <= 0xDF) {
-    Len = 2, Cp = B0 & 0x1F, Min = 0x80;
-  } else if (B0 >= 0xE0 && B0 <= 0xEF) {
-    Len = 3, Cp = B0 & 0x0F, Min = 0x800;
-  } else if (B0 >= 0xF0 && B0 <= 0xF4) {
-    Len = 4, Cp = B0 & 0x07, Min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (I + Len > Text.size()) return 0;
-  for (size_t K = 1; K < Len; ++K) {
-    const auto B = static_cast<unsigned char>(Text[I + K]);
-    if ((B & 0xC0) != 0x80) return 0;
-    Cp = (Cp << 6) | (B & 0x3F);
-  }
-  if (Cp < Min || Cp > 0x10FFFF || (Cp >= 0xD800 && Cp <= 0xDFFF)) return 0;
-  return Len;
 }
 
 void AppendValue(std::string& Out, const nlohmann::ordered_json& V) {
@@ -124,7 +102,7 @@ void AppendAsciiJsonString(std::string& Out, std::string_view Utf8) {
       ++I;
       continue;
     }
-    uint32_t Cp = 0;
+    char32_t Cp = 0;
     const size_t Len = DecodeUtf8(Utf8, I, Cp);
     if (Len == 0) {
       AppendUnit(Out, 0xFFFD);

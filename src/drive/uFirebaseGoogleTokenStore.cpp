@@ -20,6 +20,7 @@
 #include "core/JsonSax.h"
 #include "core/TextRules.h"
 #include "core/TimedCache.h"
+#include "core/Utf8.h"
 #include "platform/Clock.h"
 #include "platform/Regional.h"
 
@@ -307,40 +308,21 @@ std::u16string FoldedKey(std::string_view Text) {
   std::u16string Key;
   Key.reserve(Text.size());
   for (size_t I = 0; I < Text.size();) {
-    const auto Lead = static_cast<unsigned char>(Text[I]);
-    if (Lead < 0x80) {
-      Key.push_back(Lead >= 'a' && Lead <= 'z' ? static_cast<char16_t>(Lead - 'a' + 'A') : Lead);
-      ++I;
-      continue;
-    }
-    size_t Length = 0;
-    uint32_t Code = 0, Minimum = 0;
-    if (Lead >= 0xC2 && Lead <= 0xDF) {
-      Length = 2, Code = Lead & 0x1F, Minimum = 0x80;
-    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-      Length = 3, Code = Lead & 0x0F, Minimum = 0x800;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-      Length = 4, Code = Lead & 0x07, Minimum = 0x10000;
-    }
-    bool Valid = Length != 0 && I + Length <= Text.size();
-    for (size_t K = 1; Valid && K < Length; ++K) {
-      const auto Next = static_cast<unsigned char>(Text[I + K]);
-      Valid = (Next & 0xC0) == 0x80;
-      Code = (Code << 6) | (Next & 0x3F);
-    }
-    Valid = Valid && Code >= Minimum && Code <= 0x10FFFF && (Code < 0xD800 || Code > 0xDFFF);
-    if (!Valid) {
+    char32_t Code = 0;
+    const size_t Length = DecodeUtf8(Text, I, Code);
+    if (Length == 0) {
       Key.push_back(u'\uFFFD');
       ++I;
       continue;
     }
+    I += Length;
+    if (Code >= 'a' && Code <= 'z') Code -= 'a' - 'A';
     if (Code >= 0x10000) {
       Key.push_back(static_cast<char16_t>(0xD800 + ((Code - 0x10000) >> 10)));
       Key.push_back(static_cast<char16_t>(0xDC00 + ((Code - 0x10000) & 0x3FF)));
     } else {
       Key.push_back(static_cast<char16_t>(Code));
     }
-    I += Length;
   }
   return Key;
 }

@@ -4,6 +4,7 @@
 #include "core/Base64.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
+#include "core/Utf8.h"
 
 using namespace kelvo;
 
@@ -38,6 +39,41 @@ TEST(TextRules, CompareTextFoldsToUpperCase) {
     EXPECT_EQ((Reverse > 0) - (Reverse < 0), -Case.Sign) << Case.B << " / " << Case.A;
   }
   EXPECT_EQ(TrimView(" \x01x y\t"), "x y");
+}
+
+TEST(Utf8, StrictAndFormRules) {
+  struct TCase {
+    const char* Bytes;
+    size_t Strict;  // length read at the first byte under each rule, 0 for none
+    size_t Form;
+    char32_t Code;  // when Strict is not 0
+  };
+  const TCase Cases[] = {
+      {"A", 1, 1, U'A'},
+      {"\xC5\x9F", 2, 2, U'\u015F'},
+      {"\xE2\x80\xA8", 3, 3, U'\u2028'},
+      {"\xF0\x9F\x98\x80", 4, 4, U'\U0001F600'},
+      {"\xE0\x80\xAF", 0, 3, 0},      // overlong
+      {"\xED\xA0\x80", 0, 3, 0},      // surrogate
+      {"\xF4\x90\x80\x80", 0, 4, 0},  // above U+10FFFF
+      {"\xC0\xAF", 0, 0, 0},           // never a lead byte
+      {"\xC5", 0, 0, 0},                // cut short
+      {"\xE2\x28\xA1", 0, 0, 0},      // continuation missing
+      {"\x80", 0, 0, 0},
+  };
+  for (const TCase& Case : Cases) {
+    char32_t Code = 0;
+    EXPECT_EQ(DecodeUtf8(Case.Bytes, 0, Code), Case.Strict) << Case.Bytes;
+    EXPECT_EQ(DecodeUtf8(Case.Bytes, 0, Code, TUtf8Rule::Form), Case.Form) << Case.Bytes;
+    EXPECT_EQ(IsUtf8(Case.Bytes, TUtf8Rule::Form), Case.Form != 0) << Case.Bytes;
+    if (Case.Strict != 0) {
+      EXPECT_EQ(DecodeUtf8(Case.Bytes, 0, Code), Case.Strict);
+      EXPECT_EQ(Code, Case.Code) << Case.Bytes;
+      std::string Written;
+      AppendUtf8(Written, Case.Code);
+      EXPECT_EQ(Written, Case.Bytes);
+    }
+  }
 }
 
 TEST(TextRules, IntegersAreDecimal32Bit) {
