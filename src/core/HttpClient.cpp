@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "core/FileIO.h"
+#include "core/PercentEncoding.h"
 #include "core/ProcessDefault.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
@@ -448,37 +449,8 @@ THttpResponse THttpClient::Perform(TTransfer& Transfer, const std::string& Url, 
   return std::move(Transfer.Response);
 }
 
-std::string UrlEncode(std::string_view Text) {
-  static const char Hex[] = "0123456789ABCDEF";
-  std::string Out;
-  Out.reserve(Text.size() * 3);
-  for (unsigned char C : Text) {
-    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' || C == '.' ||
-        C == '_' || C == '~') {
-      Out += static_cast<char>(C);
-    } else {
-      Out += '%';
-      Out += Hex[C >> 4];
-      Out += Hex[C & 15];
-    }
-  }
-  return Out;
-}
+std::string UrlEncode(std::string_view Text) { return PercentEncode(Text, TPercentSet::Unreserved); }
 
-std::string EscapeUnsafeUrlBytes(std::string_view Url) {
-  static const char Hex[] = "0123456789ABCDEF";
-  std::string Out;
-  Out.reserve(Url.size());
-  for (unsigned char C : Url) {
-    if (C <= 0x20 || C >= 0x7F || std::strchr("\"<>\\^`{|}#", C) != nullptr) {
-      Out += '%';
-      Out += Hex[C >> 4];
-      Out += Hex[C & 15];
-    } else {
-      Out += static_cast<char>(C);
-    }
-  }
-  return Out;
-}
+std::string EscapeUnsafeUrlBytes(std::string_view Url) { return PercentEncode(Url, TPercentSet::UnsafeInUrl); }
 
 }  // namespace kelvo

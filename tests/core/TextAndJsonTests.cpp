@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/AsciiJson.h"
+#include "core/PercentEncoding.h"
 #include "core/Base64.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
@@ -73,6 +74,27 @@ TEST(Utf8, StrictAndFormRules) {
       AppendUtf8(Written, Case.Code);
       EXPECT_EQ(Written, Case.Bytes);
     }
+  }
+}
+
+TEST(PercentEncoding, EachSetKeepsItsOwnBytes) {
+  struct TCase {
+    const char* Text;
+    const char* Unreserved;
+    const char* Form;
+    const char* UnsafeInUrl;
+  };
+  const TCase Cases[] = {
+      {"aZ09-._", "aZ09-._", "aZ09-._", "aZ09-._"},
+      {"~*", "~%2A", "%7E*", "~*"},
+      {"a b", "a%20b", "a+b", "a%20b"},
+      {"'x' in=&%", "%27x%27%20in%3D%26%25", "%27x%27+in%3D%26%25", "'x'%20in=&%"},
+      {"#\xC5\x9F", "%23%C5%9F", "%23%C5%9F", "%23%C5%9F"},
+  };
+  for (const TCase& Case : Cases) {
+    EXPECT_EQ(PercentEncode(Case.Text, TPercentSet::Unreserved), Case.Unreserved);
+    EXPECT_EQ(PercentEncode(Case.Text, TPercentSet::Form), Case.Form);
+    EXPECT_EQ(PercentEncode(Case.Text, TPercentSet::UnsafeInUrl), Case.UnsafeInUrl);
   }
 }
 
