@@ -34,8 +34,6 @@ constexpr char ListReadErrorPrefix[] = "Hesap listesi okunurken hata: ";
 constexpr char NotFoundPrefix[] = "Hesap bulunamadi: ";
 constexpr char EmptyNodeName[] = "hesap";
 
-constexpr auto CacheLifetime = std::chrono::seconds(120);
-
 // ---- Account nodes -----------------------------------------------------------------------------
 
 // The member names an account node is read under. A member matches a name when its own name, with
@@ -298,7 +296,7 @@ void SortAccounts(std::vector<TAccountCollector::TFound>& Found) {
 
 // ---- The account cache -------------------------------------------------------------------------
 
-TTimedCache<std::shared_ptr<const TAccountList>> GCache(CacheLifetime);
+TTimedCache<std::shared_ptr<const TAccountList>> GCache(DatabaseListLifetime);
 
 // Fresh, and only a list that holds accounts.
 std::shared_ptr<const TAccountList> CachedAccounts() {

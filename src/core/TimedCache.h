@@ -10,6 +10,11 @@
 
 namespace kelvo {
 
+// How long a list read from the cloud database (the account tree, the Google token pool and its
+// links) is served before the database is asked again. One value, so the lists never disagree on
+// how old they may be.
+inline constexpr std::chrono::seconds DatabaseListLifetime{120};
+
 template <typename T>
 class TTimedCache {
  public:

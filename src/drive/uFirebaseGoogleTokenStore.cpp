@@ -43,8 +43,6 @@ constexpr char EmptyLinkLoginMessage[] = "Musteri hesap baglanti listesi icin ku
 constexpr char LinksUnreadableMessage[] = "Musteri Google baglanti listesi okunamadi.";
 constexpr char LinksReadErrorPrefix[] = "Musteri Google baglanti listesi okunurken hata: ";
 
-constexpr auto CacheLifetime = std::chrono::seconds(120);
-
 // ---- Entry members -----------------------------------------------------------------------------
 
 // clang-format off
@@ -357,8 +355,8 @@ void SortPool(TPool& Pool) {
 
 // ---- Caches ------------------------------------------------------------------------------------
 
-TTimedCache<TPool> GPoolCache(CacheLifetime);
-TTimedCache<TLinks> GLinkCache(CacheLifetime);
+TTimedCache<TPool> GPoolCache(DatabaseListLifetime);
+TTimedCache<TLinks> GLinkCache(DatabaseListLifetime);
 
 // ---- Account lookups ---------------------------------------------------------------------------
 
