@@ -8,11 +8,11 @@
 #include <QMessageBox>
 #include <QTranslator>
 
+#include "windows/FormStyle.h"
+
 namespace kelvo {
 
 namespace {
-
-QString Q(const std::string& S) { return QString::fromStdString(S); }
 
 QString Title() { return QString::fromUtf8(ApplicationTitle); }
 

@@ -41,6 +41,10 @@ QFont BoldFont(int PixelHeight) {
 
 QColor GreyTextColour() { return QApplication::palette().color(QPalette::Disabled, QPalette::WindowText); }
 
+QColor SuccessColour() { return QColor(34, 139, 34); }
+
+QColor ErrorColour() { return QColor(255, 0, 0); }
+
 void SetFormAppearance(QWidget* Form, const QColor& Background) {
   QPalette P = Form->palette();
   P.setColor(QPalette::Window, Background);
@@ -85,6 +89,10 @@ QPushButton* MakeButton(QWidget* Parent, const char* Text, int Left, int Top, in
 
 TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 TWaitCursor::~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+
+TBusyButton::TBusyButton(QPushButton* Button) : FButton(Button) { FButton->setEnabled(false); }
+
+TBusyButton::~TBusyButton() { FButton->setEnabled(true); }
 
 void SetTextColour(QWidget* Widget, const QColor& Colour) {
   QPalette P = Widget->palette();

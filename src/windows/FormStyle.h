@@ -4,6 +4,8 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QString>
+#include <string>
 
 class QAbstractItemView;
 class QFrame;
@@ -18,6 +20,12 @@ QFont UiFont(int PixelHeight);
 QFont SemiboldFont(int PixelHeight);
 QFont BoldFont(int PixelHeight);
 QColor GreyTextColour();
+// A status line or list row that reports success or failure.
+QColor SuccessColour();
+QColor ErrorColour();
+
+// The program's texts are UTF-8.
+inline QString Q(const std::string& Text) { return QString::fromStdString(Text); }
 
 // Window background and font; the window is centred on its screen.
 void SetFormAppearance(QWidget* Form, const QColor& Background);
@@ -49,6 +57,20 @@ struct TWaitCursor {
   ~TWaitCursor();
   TWaitCursor(const TWaitCursor&) = delete;
   TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// Hourglass and a disabled button for the length of a scope: both come back however the scope
+// ends, also when it raises, so a failed action never leaves its button dead.
+class TBusyButton {
+ public:
+  explicit TBusyButton(QPushButton* Button);
+  ~TBusyButton();
+  TBusyButton(const TBusyButton&) = delete;
+  TBusyButton& operator=(const TBusyButton&) = delete;
+
+ private:
+  TWaitCursor FWait;
+  QPushButton* FButton;
 };
 
 }  // namespace kelvo

@@ -22,8 +22,6 @@ namespace kelvo {
 
 namespace {
 
-QString Q(const std::string& S) { return QString::fromStdString(S); }
-
 std::string Extension(const std::string& Name) {
   const size_t Dot = Name.rfind('.');
   return Dot == std::string::npos || Dot == 0 ? std::string() : Name.substr(Dot);

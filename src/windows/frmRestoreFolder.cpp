@@ -21,12 +21,6 @@
 
 namespace kelvo {
 
-namespace {
-
-QString Q(const std::string& S) { return QString::fromStdString(S); }
-
-}  // namespace
-
 TRestoreFolderForm::TRestoreFolderForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs)
     : TCloudTransferForm(Owner, std::move(Dialogs)) {
   BuildLayout();

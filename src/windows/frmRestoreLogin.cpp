@@ -112,7 +112,7 @@ bool TRestoreLoginForm::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TRestoreLoginForm::SetStatus(const std::string& Text, bool IsError) {
-  SetTextColour(FStatusLabel, IsError ? QColor(0xFF, 0x00, 0x00) : QColor(0x22, 0x8B, 0x22));
+  SetTextColour(FStatusLabel, IsError ? ErrorColour() : SuccessColour());
   FStatusLabel->setText(QString::fromStdString(Text));
   // Visible before the network calls that follow block the window.
   FStatusLabel->repaint();
@@ -129,21 +129,9 @@ void TRestoreLoginForm::ShowTotpStep() {
 }
 
 void TRestoreLoginForm::LoginButtonClick() {
-  // Cursor and button come back on every path, also when an error interrupts the sign-in.
-  struct TBusy {
-    QPushButton* Button;
-    explicit TBusy(QPushButton* B) : Button(B) {
-      Button->setEnabled(false);
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~TBusy() {
-      QApplication::restoreOverrideCursor();
-      Button->setEnabled(true);
-    }
-  };
   bool Completed = false;
   RunHandler(*FDialogs, this, [&] {
-    TBusy Busy(FLoginButton);
+    const TBusyButton Busy(FLoginButton);
     SetStatus("Hesap dogrulaniyor...", false);
     const std::string Login = Trim(FUserEdit->text().toStdString());
     const std::string Password = FPassEdit->text().toStdString();

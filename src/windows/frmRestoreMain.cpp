@@ -31,11 +31,6 @@ namespace kelvo {
 namespace {
 
 const QColor RunningColour(0, 106, 179);
-const QColor SuccessColour(34, 139, 34);
-const QColor ErrorColour(255, 0, 0);
-
-QString Q(const std::string& S) { return QString::fromStdString(S); }
-
 QLabel* Caption(QWidget* Parent, const char* Text, int Left, int Top) {
   auto* L = new QLabel(QString::fromUtf8(Text), Parent);
   L->move(Left, Top);
@@ -287,10 +282,10 @@ void TRestoreMainForm::ApplyRowColour(QTreeWidgetItem* Row, TRestoreItemStatus S
       Colour = RunningColour;
       break;
     case risSuccess:
-      Colour = SuccessColour;
+      Colour = SuccessColour();
       break;
     case risError:
-      Colour = ErrorColour;
+      Colour = ErrorColour();
       break;
     case risCancelled:
       Colour = GreyTextColour();
@@ -338,18 +333,7 @@ void TRestoreMainForm::TestButtonClick() {
     FDialogs->Warning(this, Problem);
     return;
   }
-  // The button and the cursor come back however the test ends, also when it raises.
-  struct TBusy {
-    QPushButton* Button;
-    explicit TBusy(QPushButton* B) : Button(B) {
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-      Button->setEnabled(false);
-    }
-    ~TBusy() {
-      Button->setEnabled(true);
-      QApplication::restoreOverrideCursor();
-    }
-  } Busy(FTestButton);
+  const TBusyButton Busy(FTestButton);
   FConnStatusLabel->setText("Baglanti deneniyor...");
   FConnStatusLabel->repaint();
   std::string Message;
@@ -360,10 +344,10 @@ void TRestoreMainForm::TestButtonClick() {
   }
   if (Ok) {
     FConnStatusLabel->setText(Q(Message));
-    SetTextColour(FConnStatusLabel, SuccessColour);
+    SetTextColour(FConnStatusLabel, SuccessColour());
   } else {
     FConnStatusLabel->setText(Q("Baglanti basarisiz: " + Message));
-    SetTextColour(FConnStatusLabel, ErrorColour);
+    SetTextColour(FConnStatusLabel, ErrorColour());
   }
 }
 
