@@ -20,6 +20,10 @@ requires std::is_integral_v<T> std::string FormatArg(T V) { return std::to_strin
 
 // "1023 B", "1,0 KB", "1,5 MB", "1,0 GB" with the regional decimal separator.
 std::string FormatFileSize(int64_t Size);
+// A number as the regional settings write it, with Separator as the decimal separator: optional
+// sign, digits with at most one separator, optional exponent. Anything else (thousands separators,
+// blanks, "nan", an infinite value) fails and leaves Value alone.
+bool TryParseRegionalFloat(std::string_view Text, char Separator, double& Value);
 
 template <typename... Args>
 std::string Fmt(std::string_view Template, const Args&... Values) {

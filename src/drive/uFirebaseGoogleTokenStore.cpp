@@ -1,9 +1,7 @@
 #include "drive/uFirebaseGoogleTokenStore.h"
 
 #include <array>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -18,6 +16,7 @@
 #include "core/DateTimes.h"
 #include "core/HttpClient.h"
 #include "core/JsonSax.h"
+#include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "core/TimedCache.h"
 #include "core/Utf8.h"
@@ -83,47 +82,6 @@ const std::string& TextOf(const TEntryMembers& M, TEntryMember Name) { return M[
 bool FlagOf(const TEntryMembers& M, TEntryMember Name) {
   const std::string Value = AsciiLower(Trim(M[Name].Text));
   return Value == "true" || Value == "1" || Value == "evet";
-}
-
-// A number as the regional settings write it: optional sign, digits with at most one decimal
-// separator, optional exponent. Anything else (thousands separators, blanks, "nan") fails.
-bool TryParseRegionalFloat(std::string_view Text, char Separator, double& Value) {
-  std::string Plain;
-  Plain.reserve(Text.size());
-  size_t I = 0;
-  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) {
-    if (Text[I] == '-') Plain.push_back('-');
-    ++I;
-  }
-  size_t Digits = 0;
-  bool SeenSeparator = false;
-  for (; I < Text.size(); ++I) {
-    const char C = Text[I];
-    if (C >= '0' && C <= '9') {
-      Plain.push_back(C);
-      ++Digits;
-    } else if (C == Separator && !SeenSeparator) {
-      Plain.push_back('.');
-      SeenSeparator = true;
-    } else {
-      break;
-    }
-  }
-  if (Digits == 0) return false;
-  if (I < Text.size() && (Text[I] == 'e' || Text[I] == 'E')) {
-    Plain.push_back('e');
-    ++I;
-    if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) Plain.push_back(Text[I++]);
-    size_t ExponentDigits = 0;
-    for (; I < Text.size() && Text[I] >= '0' && Text[I] <= '9'; ++I, ++ExponentDigits) Plain.push_back(Text[I]);
-    if (ExponentDigits == 0) return false;
-  }
-  if (I != Text.size()) return false;
-  double Parsed = 0;
-  const auto [End, Error] = std::from_chars(Plain.data(), Plain.data() + Plain.size(), Parsed);
-  if (Error != std::errc() || End != Plain.data() + Plain.size() || !std::isfinite(Parsed)) return false;
-  Value = Parsed;
-  return true;
 }
 
 std::string WithRegionalSeparator(std::string Text, char Separator) {
