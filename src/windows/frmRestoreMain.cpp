@@ -31,6 +31,7 @@ namespace kelvo {
 namespace {
 
 const QColor RunningColour(0, 106, 179);
+
 QLabel* Caption(QWidget* Parent, const char* Text, int Left, int Top) {
   auto* L = new QLabel(QString::fromUtf8(Text), Parent);
   L->move(Left, Top);
