@@ -26,6 +26,7 @@ endfunction()
 # kelvo_test(<name> SOURCES <files...> [DEPS <targets...>] [OWN_MAIN])
 # One GoogleTest executable whose cases are registered one by one with CTest. OWN_MAIN: the sources
 # bring their own main (GUI tests create the application object first).
+set(KELVO_ABSENT_MACHINE_FOLDER "${CMAKE_BINARY_DIR}/no-machine-folder")
 function(kelvo_test name)
   cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -35,6 +36,10 @@ function(kelvo_test name)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   endif()
   kelvo_warnings(${name})
+  # PROGRAMDATA names a machine folder that never exists: no test sees this computer's real one (its
+  # machine key, saved sign-in or settings); tests that need one make their own. Each property holds
+  # one value: the discovered tests' property list is flattened, so "A=1;B=2" would not survive.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KELVO_FIXTURES=${KELVO_FIXTURES_DIR}")
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+                                  ENVIRONMENT_MODIFICATION "PROGRAMDATA=set:${KELVO_ABSENT_MACHINE_FOLDER}")
 endfunction()
