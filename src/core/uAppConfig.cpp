@@ -54,11 +54,6 @@ constexpr char DefaultWorkFolderReaders[] = "mssql,firebird";
 
 constexpr int64_t DefaultLogSizeLimit = 5 * 1024 * 1024;
 
-std::string WithoutTrailingSlash(std::string Dir) {
-  while (Dir.size() > 1 && Dir.back() == '/') Dir.pop_back();
-  return Dir;
-}
-
 TLogLevel ParseLogLevel(const std::string& Text) {
   const std::string T = Trim(Text);
   if (SameText(T, "DEBUG") || T == "0") return TLogLevel::Debug;
@@ -100,7 +95,7 @@ TAppConfig::TAppConfig() {
     FConfigDir = platform::MachineDataDir();
     EnsureConfigDir(FConfigDir);
     if (!platform::CanEnterFolder(FConfigDir)) {
-      FConfigDir = JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
+      FConfigDir = JoinPath(platform::WithoutTrailingSlashes(platform::AppDataDir()), ProductFolder);
       EnsureConfigDir(FConfigDir);
     }
   }
@@ -113,7 +108,7 @@ TAppConfig::TAppConfig() {
 std::string TAppConfig::GetDefaultConfigDir() { return JoinPath(platform::ProgramDir(), "config"); }
 
 std::string TAppConfig::GetLegacyConfigDir() {
-  return JoinPath(WithoutTrailingSlash(platform::AppDataDir()), ProductFolder);
+  return JoinPath(platform::WithoutTrailingSlashes(platform::AppDataDir()), ProductFolder);
 }
 
 void TAppConfig::EnsureConfigDir(const std::string& Dir) {
@@ -122,7 +117,9 @@ void TAppConfig::EnsureConfigDir(const std::string& Dir) {
 
 void TAppConfig::MigrateLegacyFiles() const {
   const std::string Legacy = GetLegacyConfigDir();
-  if (SameText(WithoutTrailingSlash(Legacy), WithoutTrailingSlash(FConfigDir)) || !DirectoryExists(Legacy)) return;
+  if (SameText(platform::WithoutTrailingSlashes(Legacy), platform::WithoutTrailingSlashes(FConfigDir)) ||
+      !DirectoryExists(Legacy))
+    return;
   for (const char* Name : LegacyFiles) {
     const std::string From = JoinPath(Legacy, Name);
     const std::string To = JoinPath(FConfigDir, Name);
@@ -246,7 +243,7 @@ TEndpointsConfig TAppConfig::GetEndpointsConfig() const {
 }
 
 std::string TAppConfig::GetRestoreWorkFolder() const {
-  return WithoutTrailingSlash(Trim(ReadString("Restore", "WorkFolder", "")));
+  return platform::WithoutTrailingSlashes(Trim(ReadString("Restore", "WorkFolder", "")));
 }
 
 std::vector<std::string> TAppConfig::GetRestoreWorkFolderReaders() const {

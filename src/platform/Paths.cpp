@@ -18,11 +18,6 @@ namespace {
 
 std::string SystemErrorText(int Err) { return std::strerror(Err); }
 
-std::string WithoutTrailingSlashes(std::string Path) {
-  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
-  return Path;
-}
-
 std::string HomeDir() {
   std::string Home = GetEnv("HOME");
   if (!Home.empty()) return Home;
@@ -95,6 +90,11 @@ std::string PrivateTempDir() {
   close(Fd);
   if (!Private) RefuseTempDir(Dir);
   return Dir;
+}
+
+std::string WithoutTrailingSlashes(std::string Path) {
+  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
+  return Path;
 }
 
 std::string ProgramDataDir() {

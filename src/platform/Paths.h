@@ -25,4 +25,7 @@ std::string AppDataDir();
 // Value of an environment variable, empty when unset.
 std::string GetEnv(const std::string& Name);
 
+// Path without trailing "/" (a lone "/" stays as it is).
+std::string WithoutTrailingSlashes(std::string Path);
+
 }  // namespace kelvo::platform

@@ -21,11 +21,6 @@ constexpr char kMachineGroup[] = "kelvo";
 std::mutex GGroupMutex;
 std::string GGroupOverride;
 
-std::string WithoutTrailingSlashes(std::string Path) {
-  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
-  return Path;
-}
-
 bool SameFolder(const std::string& A, const std::string& B) {
   if (WithoutTrailingSlashes(A) == WithoutTrailingSlashes(B)) return true;
   struct stat SA {};
