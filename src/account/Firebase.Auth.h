@@ -5,6 +5,7 @@
 
 #include "account/Firebase.Config.h"
 #include "core/HttpClient.h"
+#include "platform/Errors.h"
 
 namespace kelvo {
 
@@ -20,9 +21,9 @@ struct TAuthResponse {
 };
 
 // Raised for replies that are JSON but not the shape the identity service sends.
-class EFirebaseReplyError : public std::runtime_error {
+class EFirebaseReplyError : public EKelvoError {
  public:
-  using std::runtime_error::runtime_error;
+  using EKelvoError::EKelvoError;
 };
 
 class TFirebaseAuth {

@@ -111,7 +111,7 @@ std::string ProtectSignInData(const std::string& Plain) {
   try {
     Blob = platform::ProtectMachineData(std::vector<uint8_t>(Plain.begin(), Plain.end()), SignInDescription);
   } catch (const std::exception& E) {
-    throw std::runtime_error(std::string(EncryptFailedPrefix) + E.what());
+    throw platform::EProtectionError(std::string(EncryptFailedPrefix) + E.what());
   }
   return std::string(Blob.begin(), Blob.end());
 }
@@ -120,7 +120,7 @@ std::string UnprotectSignInData(const std::string& Blob) {
   if (Blob.empty()) return {};
   std::vector<uint8_t> Plain;
   if (!platform::UnprotectMachineData(std::vector<uint8_t>(Blob.begin(), Blob.end()), Plain))
-    throw std::runtime_error(std::string(DecryptFailedPrefix) + InvalidDataText);
+    throw platform::EProtectionError(std::string(DecryptFailedPrefix) + InvalidDataText);
   return std::string(Plain.begin(), Plain.end());
 }
 
@@ -145,7 +145,7 @@ bool ParseSavedSignIn(const std::string& Text, TSavedSignIn& SignIn) {
   SignIn = {};
   const Json Value = Json::parse(Text, nullptr, /*allow_exceptions=*/false);
   if (Value.is_discarded()) return false;
-  if (!Value.is_object()) throw std::runtime_error(std::string(DecryptFailedPrefix) + NotAnObjectText);
+  if (!Value.is_object()) throw platform::EProtectionError(std::string(DecryptFailedPrefix) + NotAnObjectText);
   SignIn.LoginName = StringMember(Value, "Email");
   SignIn.Password = StringMember(Value, "Sifre");
   SignIn.DisplayName = StringMember(Value, "Musteri");

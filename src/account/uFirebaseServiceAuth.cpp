@@ -124,8 +124,9 @@ std::string TFirebaseServiceAuth::ProtectServiceToken(const std::string& Token) 
   try {
     return Base64EncodeWrapped(
         platform::ProtectMachineData(std::vector<uint8_t>(Token.begin(), Token.end()), ServiceTokenDescription));
-  } catch (const std::exception&) {
+  } catch (const std::exception& E) {
     // The file then holds no usable token and the next start signs in again.
+    LogException("Servis oturumu korunamadi", E);
     return {};
   }
 }
@@ -144,7 +145,8 @@ bool TFirebaseServiceAuth::LoadServiceToken() {
     const auto At = ExpiryInstant(Expiry);
     SetCache(Token, At);
     return !Token.empty() && platform::Now() < At;
-  } catch (const std::exception&) {
+  } catch (const std::exception& E) {
+    LogException("Kayitli servis oturumu okunamadi", E);
     return false;
   }
 }

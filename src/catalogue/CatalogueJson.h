@@ -7,7 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Errors.h"
+
 namespace kelvo {
+
+// A catalogue file whose content cannot be read as what it should hold (a plan record that is not an
+// object, an object or array where text belongs); what() says which field.
+class ECatalogueDataError : public EKelvoError {
+ public:
+  using EKelvoError::EKelvoError;
+};
 
 // Containers nested deeper than this are refused as invalid JSON.
 inline constexpr size_t MaxCatalogueJsonDepth = 512;

@@ -11,6 +11,7 @@
 #include "core/IniFile.h"
 #include "core/TextRules.h"
 #include "core/uAppConfig.h"
+#include "core/uLogger.h"
 #include "core/uSecureString.h"
 
 namespace kelvo {
@@ -87,34 +88,42 @@ TDateTime PlanDateTime(const std::string& Text) {
   return TryParsePlanDateTime(Text, Value) ? Value : 0;
 }
 
-// Thrown inside the cloud list reader when a scalar field holds an object or array.
-struct TWrongKind {};
-
+// A plan of the cloud list read field by field; a scalar field holding an object or array makes the
+// whole list unusable, which the reader notes instead of raising.
 class TCloudPlanObject {
  public:
   explicit TCloudPlanObject(const Json& Object) : FObject(Object) {}
 
-  std::string Text(const char* Key) const {
+  std::string Text(const char* Key) {
     const auto It = FObject.find(Key);
     if (It == FObject.end() || It->is_null()) return {};
-    if (IsJsonContainer(*It)) throw TWrongKind{};
+    if (IsJsonContainer(*It)) {
+      FWrongKind = true;
+      return {};
+    }
     return JsonTextForm(*It);
   }
-  bool Flag(const char* Key, bool WhenMissing) const {
+  bool Flag(const char* Key, bool WhenMissing) {
     const auto It = FObject.find(Key);
     if (It == FObject.end() || It->is_null()) return WhenMissing;
     if (It->is_boolean()) return It->get<bool>();
-    if (IsJsonContainer(*It)) throw TWrongKind{};
+    if (IsJsonContainer(*It)) {
+      FWrongKind = true;
+      return WhenMissing;
+    }
     return SameText(JsonTextForm(*It), "true");
   }
+  bool HadWrongKind() const { return FWrongKind; }
 
  private:
   const Json& FObject;
+  bool FWrongKind = false;
 };
 
-TBackupPlan ReadCloudPlan(const Json& Object) {
-  const TCloudPlanObject O(Object);
-  TBackupPlan Plan;
+// False when a field holds the wrong kind of value.
+bool ReadCloudPlan(const Json& Object, TBackupPlan& Plan) {
+  TCloudPlanObject O(Object);
+  Plan = {};
   Plan.ID = O.Text("ID");
   Plan.Name = O.Text("Name");
   Plan.Description = O.Text("Description");
@@ -126,7 +135,7 @@ TBackupPlan ReadCloudPlan(const Json& Object) {
   Plan.UseCompression = O.Flag("UseCompression", true);
   Plan.UseRarEncryption = O.Flag("UseRarEncryption", false);
   if (Plan.Name.empty()) Plan.Name = PlanDisplayName(Plan);
-  return Plan;
+  return !O.HadWrongKind();
 }
 
 }  // namespace
@@ -159,7 +168,7 @@ std::vector<TBackupPlan> TBackupPlanStore::ReadPlanList(const std::string& Plain
   std::vector<TBackupPlan> Plans;
   Plans.reserve(Parsed.size());
   for (const Json& Element : Parsed) {
-    if (!Element.is_object()) throw std::runtime_error("Yedekleme plani okunamadi: plan kaydi bir JSON nesnesi degil");
+    if (!Element.is_object()) throw ECatalogueDataError("Yedekleme plani okunamadi: plan kaydi bir JSON nesnesi degil");
     Plans.push_back(ReadPlan(Element));
   }
   return Plans;
@@ -234,7 +243,8 @@ std::string TBackupPlanStore::ReadLegacyDatabaseName() const {
   std::string Text;
   try {
     Text = ReadTextFile(IniPath);
-  } catch (const EFileError&) {
+  } catch (const EFileError& E) {
+    LogException("Eski ayar dosyasi okunamadi", E);
     return {};
   }
   std::string Plain;
@@ -266,10 +276,9 @@ bool ParseCloudPlanList(const std::string& Text, std::vector<TBackupPlan>& Plans
   if (!TryParseCatalogueJson(Text, Parsed) || !Parsed.is_array()) return false;
   std::vector<TBackupPlan> Result;
   Result.reserve(Parsed.size());
-  try {
-    for (const Json& Element : Parsed) Result.push_back(Element.is_object() ? ReadCloudPlan(Element) : TBackupPlan{});
-  } catch (const TWrongKind&) {
-    return false;
+  for (const Json& Element : Parsed) {
+    TBackupPlan& Plan = Result.emplace_back();
+    if (Element.is_object() && !ReadCloudPlan(Element, Plan)) return false;
   }
   Plans = std::move(Result);
   return true;
@@ -288,7 +297,8 @@ std::vector<TBackupPlan> LoadCloudPlanList(const std::string& BaseFolder) {
   if (!FileExists(Path)) return Plans;
   try {
     if (!ParseCloudPlanList(ReadTextFile(Path), Plans)) Plans.clear();
-  } catch (const std::exception&) {
+  } catch (const std::exception& E) {
+    LogException("Plan listesi okunamadi: " + Path, E);
     Plans.clear();
   }
   return Plans;

@@ -62,18 +62,18 @@ TCloudBackupService::~TCloudBackupService() = default;
 void TCloudBackupService::EnsureGoogleToken() {
   // A refresh token alone is enough: the first use refreshes it.
   if (FGoogleAuth->GetTokenData().AccessToken.empty() && FGoogleAuth->GetTokenData().RefreshToken.empty())
-    throw std::runtime_error(
+    throw EDriveError(
         "Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
   if (FGoogleAuth->GetValidToken().empty()) {
     if (FGoogleAuth->RefreshRefused()) throw EGoogleLinkError();
-    throw std::runtime_error("Google erisim tokeni yenilenemedi.");
+    throw EDriveError("Google erisim tokeni yenilenemedi.");
   }
 }
 
 std::string TCloudBackupService::GetAccountFolderID() {
   std::string FolderID, Error;
   if (!EnsureAccountDriveFolder(*FGoogleDrive, Trim(FAppConfig->GetRootFolderID()), FolderID, Error))
-    throw std::runtime_error(Error);
+    throw EDriveError(Error);
   return FolderID;
 }
 
@@ -217,7 +217,10 @@ bool TCloudBackupService::ListPlanDriveBackups(const TBackupPlan& Plan, std::vec
     EnsureGoogleToken();
     const std::string AccountFolder = GetAccountFolderID();
     const std::string PlanFolder = GetPlanFolderID(Plan);
-    if (PlanFolder.empty()) throw std::runtime_error("Drive hedef klasoru bulunamadi.");
+    if (PlanFolder.empty()) {
+      ResultMessage = "Drive hedef klasoru bulunamadi.";
+      return false;
+    }
     auto ListIn = [&](const std::string& FolderID) {
       if (IsFolderPlan(Plan))
         ListFolderFilesRecursive(FolderID, "", Files);
@@ -253,8 +256,10 @@ bool TCloudBackupService::DownloadDriveBackupFile(const TDriveFileInfo& FileInfo
   ResultMessage.clear();
   try {
     const std::string FileID = Trim(FileInfo.FileID);
-    if (FileID.empty()) throw std::runtime_error("Indirilecek Drive dosya ID bos.");
-    if (Trim(DestPath).empty()) throw std::runtime_error("Indirme hedef yolu bos.");
+    if (FileID.empty() || Trim(DestPath).empty()) {
+      ResultMessage = FileID.empty() ? "Indirilecek Drive dosya ID bos." : "Indirme hedef yolu bos.";
+      return false;
+    }
     TDriveFileInfo File = FileInfo;
     File.FileID = FileID;
     try {

@@ -9,6 +9,7 @@
 #include "core/FileIO.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
+#include "core/uLogger.h"
 
 namespace kelvo {
 
@@ -21,7 +22,7 @@ constexpr char CacheFolderName[] = "restoremeta";
 constexpr char FileNameSuffix[] = "restoreinfo.json";
 
 [[noreturn]] void RaiseWrongKind(const char* Key) {
-  throw std::runtime_error(Fmt("Yedek bilgisi okunamadi: %s alaninin turu gecersiz", Key));
+  throw ECatalogueDataError(Fmt("Yedek bilgisi okunamadi: %s alaninin turu gecersiz", Key));
 }
 
 // Missing or null: empty. Scalars give their text form; containers cannot stand for text.
@@ -131,7 +132,7 @@ bool ParseRestoreMetadata(const std::string& Text, TRestoreMetadata& Metadata) {
 void SaveRestoreMetadata(const std::string& BaseFolder, const std::string& Prefix, const TRestoreMetadata& Metadata) {
   // The prefix comes from a cloud file name: it must not lead out of the cache folder.
   if (Prefix.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
-    throw std::invalid_argument("Gecersiz yedek bilgi dosya adi: " + GetRestoreMetadataFileName(Prefix));
+    throw ECatalogueDataError("Gecersiz yedek bilgi dosya adi: " + GetRestoreMetadataFileName(Prefix));
   const std::string Dir = GetRestoreMetadataDir(BaseFolder);
   if (!ForceDirectories(Dir)) throw EFileError("Klasor olusturulamadi: " + Dir);
   WriteTextFileWithBom(JoinPath(Dir, GetRestoreMetadataFileName(Prefix)), ToAsciiJson(RestoreMetadataToJson(Metadata)));
@@ -151,8 +152,9 @@ std::vector<TRestoreMetadata> LoadRestoreMetadataList(const std::string& BaseFol
     try {
       TRestoreMetadata Metadata;
       if (ParseRestoreMetadata(ReadTextFile(It->path().string()), Metadata)) Result.push_back(std::move(Metadata));
-    } catch (const std::exception&) {
+    } catch (const std::exception& E) {
       // An unreadable or malformed cached file only means no record for it.
+      LogException("Yedek bilgi dosyasi okunamadi: " + It->path().string(), E);
     }
   }
   return Result;

@@ -45,7 +45,7 @@ std::string GetRestoreMetadataFileName(const std::string& Prefix);
 nlohmann::ordered_json RestoreMetadataToJson(const TRestoreMetadata& Metadata);
 
 // Reads a record from a JSON object; no object (nullptr, or a value that is not an object) gives the
-// empty record. Missing or null keys give empty values. Raises std::runtime_error when a present
+// empty record. Missing or null keys give empty values. Raises ECatalogueDataError when a present
 // value cannot be converted (an object or array where text or a Boolean belongs).
 TRestoreMetadata ReadRestoreMetadata(const nlohmann::ordered_json* Json);
 TRestoreMetadata ReadRestoreMetadata(const nlohmann::ordered_json& Json);
@@ -56,7 +56,7 @@ bool ParseRestoreMetadata(const std::string& Text, TRestoreMetadata& Metadata);
 
 // Writes the record as GetRestoreMetadataFileName(Prefix) in the cache folder of BaseFolder (created
 // with its parents), compact pure-ASCII JSON with a byte-order mark, replacing the file atomically.
-// Raises EFileError when the folder or file cannot be written, std::invalid_argument when Prefix
+// Raises EFileError when the folder or file cannot be written, ECatalogueDataError when Prefix
 // holds a path separator or NUL (the name must stay inside the cache folder).
 void SaveRestoreMetadata(const std::string& BaseFolder, const std::string& Prefix, const TRestoreMetadata& Metadata);
 

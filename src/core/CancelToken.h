@@ -7,12 +7,14 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/Errors.h"
+
 namespace kelvo {
 
 // Raised where work stops because its token was cancelled.
-class EOperationCancelled : public std::runtime_error {
+class EOperationCancelled : public EKelvoError {
  public:
-  EOperationCancelled() : std::runtime_error("Islem iptal edildi.") {}
+  EOperationCancelled() : EKelvoError("Islem iptal edildi.") {}
 };
 
 class TCancelToken {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/FileError.h"
+#include "platform/Errors.h"
 
 namespace kelvo {
 

@@ -15,15 +15,16 @@
 #include <vector>
 
 #include "core/CancelToken.h"
+#include "platform/Errors.h"
 
 typedef void CURL;
 typedef void CURLM;
 
 namespace kelvo {
 
-class EHttpError : public std::runtime_error {
+class EHttpError : public EKelvoError {
  public:
-  EHttpError(const std::string& Message, int CurlCode) : std::runtime_error(Message), FCurlCode(CurlCode) {}
+  EHttpError(const std::string& Message, int CurlCode) : EKelvoError(Message), FCurlCode(CurlCode) {}
   int CurlCode() const { return FCurlCode; }
   bool IsTimeout() const;
   // A failure that may pass: no connection, a reset or cut connection, a time-out, no answer.

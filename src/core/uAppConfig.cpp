@@ -168,7 +168,9 @@ std::string TAppConfig::ReadRawValue(const std::string& Section, const std::stri
   std::string Text;
   try {
     Text = ReadTextFile(FSettingsPath);
-  } catch (const EFileError&) {
+  } catch (const EFileError& E) {
+    // An unreadable settings file reads as the defaults; the reason goes to the log (when it is on).
+    LogException("Ayar dosyasi okunamadi", E);
     return {};
   }
   return ReadIniRawValue(SplitLines(Text), Section, Key);

@@ -1,6 +1,5 @@
 #include "core/uSecureString.h"
 
-#include <stdexcept>
 #include <vector>
 
 #include "core/Base64.h"
@@ -14,7 +13,7 @@ std::string ProtectString(const std::string& PlainText) {
   try {
     Blob = platform::ProtectMachineData(std::vector<uint8_t>(PlainText.begin(), PlainText.end()), SecretDescription);
   } catch (const std::exception& E) {
-    throw std::runtime_error(std::string("Gizli bilgi sifrelenemedi: ") + E.what());
+    throw platform::EProtectionError(std::string("Gizli bilgi sifrelenemedi: ") + E.what());
   }
   return std::string(ProtectedPrefix) + Base64Encode(Blob);
 }
@@ -29,17 +28,13 @@ bool TryUnprotectString(const std::string& Text, std::string& PlainText) {
   std::vector<uint8_t> Blob;
   if (!Base64Decode(std::string_view(Text).substr(sizeof(ProtectedPrefix) - 1), Blob) || Blob.empty()) return false;
   std::vector<uint8_t> Plain;
-  try {
-    if (!platform::UnprotectMachineData(Blob, Plain)) return false;
-  } catch (...) {
-    return false;
-  }
+  if (!platform::UnprotectMachineData(Blob, Plain)) return false;
   PlainText.assign(Plain.begin(), Plain.end());
   return true;
 }
 
 void UnprotectString(const std::string& Text, std::string& PlainText) {
-  if (!TryUnprotectString(Text, PlainText)) throw std::runtime_error("Gizli bilgi okunamadi: Veri gecersiz");
+  if (!TryUnprotectString(Text, PlainText)) throw platform::EProtectionError("Gizli bilgi okunamadi: Veri gecersiz");
 }
 
 bool IsProtectedString(const std::string& Text) { return Text.rfind(ProtectedPrefix, 0) == 0; }

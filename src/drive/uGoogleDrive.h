@@ -20,6 +20,7 @@
 #include "core/Retry.h"
 #include "drive/uGoogleAuth.h"
 #include "platform/SafeFiles.h"
+#include "platform/Errors.h"
 
 namespace kelvo {
 
@@ -39,9 +40,9 @@ struct TDriveFileInfo {
 using TUploadProgress = std::function<void(int64_t BytesSent, int64_t TotalBytes)>;
 
 // A Drive request that failed for good; what() says which and why (status and Google's reason).
-class EDriveError : public std::runtime_error {
+class EDriveError : public EKelvoError {
  public:
-  using std::runtime_error::runtime_error;
+  using EKelvoError::EKelvoError;
 };
 
 // Google refused to renew the account's link (the refresh token was revoked or has expired): no

@@ -180,8 +180,8 @@ bool DeriveIdentityKey(const std::string& Identity, KeyBuffer& Key) {
 }  // namespace
 
 std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const std::string& Description) {
-  if (Description.size() > kMaxDescription) throw ProtectionError("aciklama cok uzun");
-  if (Plain.size() > static_cast<size_t>(INT32_MAX)) throw ProtectionError("veri cok buyuk");
+  if (Description.size() > kMaxDescription) throw EProtectionError("aciklama cok uzun");
+  if (Plain.size() > static_cast<size_t>(INT32_MAX)) throw EProtectionError("veri cok buyuk");
 
   KeyBuffer Key;
   uint8_t Version = kVersionMachineKey;
@@ -192,8 +192,8 @@ std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const
     Warn("Makine anahtari kullanilamadi, makine kimligi kullaniliyor: " + Why);
     Version = kVersionMachineId;
     const std::string Identity = MachineIdentity();
-    if (Identity.empty()) throw ProtectionError(kNoIdentity);
-    if (!DeriveIdentityKey(Identity, Key)) throw ProtectionError(OpenSslErrorText("anahtar turetilemedi"));
+    if (Identity.empty()) throw EProtectionError(kNoIdentity);
+    if (!DeriveIdentityKey(Identity, Key)) throw EProtectionError(OpenSslErrorText("anahtar turetilemedi"));
   }
 
   const size_t HeaderSize = kHeaderFixedSize + Description.size();
@@ -209,7 +209,7 @@ std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const
   uint8_t* Cipher = Nonce + kNonceSize;
   uint8_t* Tag = Cipher + Plain.size();
   if (RAND_bytes(Nonce, static_cast<int>(kNonceSize)) != 1)
-    throw ProtectionError(OpenSslErrorText("rastgele sayi uretilemedi"));
+    throw EProtectionError(OpenSslErrorText("rastgele sayi uretilemedi"));
 
   CipherCtx Ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
   int Len = 0;
@@ -221,7 +221,7 @@ std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const
     Ok = EVP_EncryptUpdate(Ctx.get(), Cipher, &Len, Plain.data(), static_cast<int>(Plain.size())) == 1;
   Ok = Ok && EVP_EncryptFinal_ex(Ctx.get(), Cipher + Plain.size(), &Len) == 1 &&
        EVP_CIPHER_CTX_ctrl(Ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kTagSize), Tag) == 1;
-  if (!Ok) throw ProtectionError(OpenSslErrorText("sifreleme basarisiz"));
+  if (!Ok) throw EProtectionError(OpenSslErrorText("sifreleme basarisiz"));
   return Blob;
 }
 
@@ -274,9 +274,12 @@ bool UnprotectMachineData(const std::vector<uint8_t>& Blob, std::vector<uint8_t>
     if (Description) Description->assign(reinterpret_cast<const char*>(In + kHeaderFixedSize), DescriptionSize);
     Plain = std::move(Out);
     return true;
-  } catch (...) {
+  } catch (const std::exception& E) {
+    // Reading the machine identity or the key failed in a way the reader did not expect (memory,
+    // a failing identity source): the blob does not open, and the reason is not lost.
     Plain.clear();
     if (Description) Description->clear();
+    Warn(std::string("Korunan veri acilamadi: ") + E.what());
     return false;
   }
 }

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace kelvo::platform {
 
 // Raised when protection itself fails; what() is the system's error text.
-class ProtectionError : public std::runtime_error {
+class EProtectionError : public EKelvoError {
  public:
-  using std::runtime_error::runtime_error;
+  using EKelvoError::EKelvoError;
 };
 
 // Encrypts Plain into a self-describing blob that carries the description.
@@ -27,14 +29,15 @@ std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const
 
 // Decrypts a blob made by ProtectMachineData on this machine. False for anything else (foreign
 // machine, a version-2 blob without its machine key, tampered or truncated data, not a blob at
-// all); Plain and Description are cleared first.
+// all); Plain and Description are cleared first. Never raises: an unexpected failure (memory, the
+// identity source) is reported to the warning sink and gives false.
 bool UnprotectMachineData(const std::vector<uint8_t>& Blob, std::vector<uint8_t>& Plain,
                           std::string* Description = nullptr);
 
 // Where the machine identity comes from: /etc/machine-id, else /var/lib/dbus/machine-id.
 // Tests replace it to play another computer; an empty function restores the real source. A source
 // that returns an empty text has no identity: protecting without the machine key then raises
-// ProtectionError, and version-1 blobs do not open.
+// EProtectionError, and version-1 blobs do not open.
 using MachineIdentitySource = std::function<std::string()>;
 void SetMachineIdentitySource(MachineIdentitySource Source);
 

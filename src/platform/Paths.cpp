@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <stdexcept>
+#include "platform/Errors.h"
 #include <vector>
 
 namespace kelvo::platform {
@@ -30,7 +30,7 @@ std::string HomeDir() {
 }
 
 [[noreturn]] void RefuseTempDir(const std::string& Dir) {
-  throw std::runtime_error("Gecici klasor guvenli degil: " + Dir);
+  throw EFileError("Gecici klasor guvenli degil: " + Dir);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ std::string ProgramDir() {
   std::vector<char> Buffer(4096);
   for (;;) {
     const ssize_t Len = readlink("/proc/self/exe", Buffer.data(), Buffer.size());
-    if (Len < 0) throw std::runtime_error("Program klasoru bulunamadi: " + SystemErrorText(errno));
+    if (Len < 0) throw EFileError("Program klasoru bulunamadi: " + SystemErrorText(errno));
     if (static_cast<size_t>(Len) < Buffer.size()) {
       std::string Exe(Buffer.data(), static_cast<size_t>(Len));
       // The kernel marks a program file replaced while running; the folder is still the right one.
@@ -62,7 +62,7 @@ std::string ProgramDir() {
       if (Exe.size() > kDeletedLen && Exe.compare(Exe.size() - kDeletedLen, kDeletedLen, kDeleted) == 0)
         Exe.resize(Exe.size() - kDeletedLen);
       const size_t Slash = Exe.rfind('/');
-      if (Slash == std::string::npos) throw std::runtime_error("Program klasoru bulunamadi: " + Exe);
+      if (Slash == std::string::npos) throw EFileError("Program klasoru bulunamadi: " + Exe);
       return Slash == 0 ? std::string("/") : Exe.substr(0, Slash);
     }
     Buffer.resize(Buffer.size() * 2);
@@ -77,7 +77,7 @@ std::string PrivateTempDir() {
   const std::string Dir = (Base == "/" ? std::string() : Base) + "/kelvo-" + std::to_string(getuid());
 
   if (mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST)
-    throw std::runtime_error("Gecici klasor olusturulamadi: " + Dir + ": " + SystemErrorText(errno));
+    throw EFileError("Gecici klasor olusturulamadi: " + Dir + ": " + SystemErrorText(errno));
 
   // Checked through a descriptor of the folder itself, so what is checked is what gets tightened,
   // and a symbolic link put in its place is refused rather than followed.

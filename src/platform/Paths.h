@@ -10,7 +10,7 @@ std::string ProgramDir();
 void SetProgramDirForTests(const std::string& Dir);
 
 // Private per-user temporary folder: $XDG_RUNTIME_DIR, else $TMPDIR or /tmp, plus "/kelvo-<uid>";
-// created with mode 0700. Raises std::runtime_error when it belongs to another user or is not a
+// created with mode 0700. Raises EFileError when it belongs to another user or is not a
 // private folder.
 std::string PrivateTempDir();
 

@@ -76,7 +76,7 @@ int RunHiddenProcess(const std::string& Program, const std::vector<std::string>&
   int Err = Setup.Prepare();
   // glibc reports a failed exec (missing program, no permission) as the return value.
   if (Err == 0) Err = posix_spawnp(&Pid, Program.c_str(), Setup.Actions(), Setup.Attr(), Argv.data(), environ);
-  if (Err != 0) throw ProcessStartError(ErrorPrefix + std::strerror(Err));
+  if (Err != 0) throw EProcessStartError(ErrorPrefix + std::strerror(Err));
 
   int Status = 0;
   for (;;) {

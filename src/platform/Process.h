@@ -5,17 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace kelvo::platform {
 
 // Raised when the program cannot be started; what() is the caller's prefix followed by strerror.
-class ProcessStartError : public std::runtime_error {
+class EProcessStartError : public EKelvoError {
  public:
-  using std::runtime_error::runtime_error;
+  using EKelvoError::EKelvoError;
 };
 
 // Runs Program (a path, or a bare name looked up on PATH) with Args (Args[0] is NOT the program name)
 // in the current folder and environment, waits for it and returns its exit code; -1 when it was ended
-// by a signal. A start failure raises ProcessStartError(ErrorPrefix + strerror(errno)).
+// by a signal. A start failure raises EProcessStartError(ErrorPrefix + strerror(errno)).
 int RunHiddenProcess(const std::string& Program, const std::vector<std::string>& Args, const std::string& ErrorPrefix);
 
 // Passwords and tokens live in this process's memory: no core dump is written of it and other

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/FileError.h"
+#include "platform/Errors.h"
 
 namespace kelvo::platform {
 

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <stdexcept>
+#include "platform/Errors.h"
 
 namespace kelvo::platform {
 
@@ -90,9 +90,9 @@ void SetListOnFd(int Fd, const char* Attr, const std::string& List, const std::s
   if (fsetxattr(Fd, Attr, List.data(), List.size(), 0) == 0) return;
   const int Err = errno;
   if (!AclsUnsupported(Err))
-    throw std::runtime_error("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
+    throw EFileError("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
   if (fchmod(Fd, OwnerOnlyMode) != 0)
-    throw std::runtime_error("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(errno));
+    throw EFileError("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(errno));
   if (Grant.Warning.empty()) Grant.Warning = kNoAclWarning + Path;
 }
 
@@ -114,13 +114,13 @@ class TFd {
 
 TFolderGrant PrepareTraverseOnlyDir(const std::string& Dir, const std::vector<std::string>& Readers) {
   if (mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST)
-    throw std::runtime_error("Klasor olusturulamadi: " + Dir + ": " + ErrorText(errno));
+    throw EFileError("Klasor olusturulamadi: " + Dir + ": " + ErrorText(errno));
   // Checked through a descriptor of the folder itself, so a link put in its place is refused rather
   // than followed, and what is checked is what gets its access list.
   const TFd Fd(open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat St;
   if (Fd.Get() < 0 || fstat(Fd.Get(), &St) != 0 || !S_ISDIR(St.st_mode) || St.st_uid != geteuid())
-    throw std::runtime_error("Gecici klasor guvenli degil: " + Dir);
+    throw EFileError("Gecici klasor guvenli degil: " + Dir);
 
   const TReaders Found = ResolveReaders(Readers);
   TFolderGrant Grant;
@@ -133,9 +133,9 @@ std::string MakeReadableRunDir(const std::string& Base, const std::string& Prefi
                                const std::vector<std::string>& Readers, TFolderGrant& Grant) {
   std::string Pattern = Base + "/" + Prefix + "XXXXXX";
   if (mkdtemp(Pattern.data()) == nullptr)
-    throw std::runtime_error("Klasor olusturulamadi: " + Pattern + ": " + ErrorText(errno));
+    throw EFileError("Klasor olusturulamadi: " + Pattern + ": " + ErrorText(errno));
   const TFd Fd(open(Pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (Fd.Get() < 0) throw std::runtime_error("Klasor acilamadi: " + Pattern + ": " + ErrorText(errno));
+  if (Fd.Get() < 0) throw EFileError("Klasor acilamadi: " + Pattern + ": " + ErrorText(errno));
 
   const TReaders Found = ResolveReaders(Readers);
   Grant.Readers = Found.Names;
@@ -165,10 +165,10 @@ TFolderGrant GrantReadBelow(const std::string& Dir, const std::vector<std::strin
     if (lsetxattr(Path.c_str(), kAccessAttr, List.data(), List.size(), 0) == 0) continue;
     const int Err = errno;
     if (!AclsUnsupported(Err))
-      throw std::runtime_error("Dosya erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
+      throw EFileError("Dosya erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
     if (Grant.Warning.empty()) Grant.Warning = kNoAclWarning + Path;
   }
-  if (Ec) throw std::runtime_error("Klasor okunamadi: " + Dir + ": " + Ec.message());
+  if (Ec) throw EFileError("Klasor okunamadi: " + Dir + ": " + Ec.message());
   return Grant;
 }
 

@@ -17,12 +17,12 @@ struct TFolderGrant {
 
 // Dir, created with mode 0700 when missing (its parent must exist), as a folder of this user that the
 // readers may pass through but not list (--x). A link, a non-folder or a folder of another user
-// raises std::runtime_error. Any earlier access list of the folder is replaced.
+// raises EFileError. Any earlier access list of the folder is replaced.
 TFolderGrant PrepareTraverseOnlyDir(const std::string& Dir, const std::vector<std::string>& Readers);
 
 // A new folder inside Base, named Prefix plus six random characters and made exclusively (mkdtemp),
 // that the readers may list and read (r-x); its default access list hands the same to whatever is
-// made inside it. Raises std::runtime_error when it cannot be made.
+// made inside it. Raises EFileError when it cannot be made.
 std::string MakeReadableRunDir(const std::string& Base, const std::string& Prefix,
                                const std::vector<std::string>& Readers, TFolderGrant& Grant);
 

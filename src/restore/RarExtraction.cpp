@@ -396,7 +396,8 @@ bool TRestoreEngine::ReadRarUnpackedSize(const std::string& ArchivePath, const s
     std::string Rar;
     if (!FindRarExecutable(Rar)) Rar.clear();
     return UnpackedSize(Rar, AbsolutePath(ArchivePath), Password, Size);
-  } catch (const std::exception&) {
+  } catch (const std::exception& E) {
+    LogException("RAR arsivinin acilmis boyutu okunamadi: " + ArchivePath, E);
     return false;
   }
 }

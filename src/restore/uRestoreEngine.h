@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Errors.h"
+
 namespace kelvo {
 
 enum TBackupFileKind : uint8_t { bfkSqlBak, bfkRar, bfkFirebird, bfkUnknown };
@@ -20,9 +22,9 @@ struct TSqlRestoreConnection {
 };
 
 // Raised by the script bridge when a script cannot be found or gives no usable result.
-class ERestoreScriptError : public std::runtime_error {
+class ERestoreScriptError : public EKelvoError {
  public:
-  using std::runtime_error::runtime_error;
+  using EKelvoError::EKelvoError;
 };
 
 class TRestoreEngine {

@@ -36,8 +36,27 @@ void TRestoreWorker::QueueItemUpdate(int ItemIndex, TRestoreItemStatus Status, c
 void TRestoreWorker::Execute() {
   try {
     auto Engine = std::make_unique<TRestoreEngine>(FConnection);
-    const std::vector<TRestoreItem>& Items = FForm->Items();
-    const size_t N = Items.size();
+    // One item: true with the engine's message, or false with the reason. RarFolder names the
+    // folder unpacked for it, removed afterwards whatever the outcome.
+    auto RestoreOne = [&](const TRestoreItem& Item, std::string& RarFolder, std::string& Message) {
+      std::string BackupPath = Item.FilePath;
+      if (Item.Kind == bfkRar) {
+        // Unpacked on disk where the database service can read it, not in the private runtime folder.
+        if (!TRestoreEngine::UnpackRarForRestore(Item.FilePath, FRarPassword, RarFolder, BackupPath, Message))
+          return false;
+      }
+      if (TRestoreEngine::DetectFileKind(BackupPath) != bfkFirebird)
+        return Engine->RestoreSqlBackup(BackupPath, "", FRestoreToOriginal, FOverwriteExisting, Message);
+      if (Trim(Item.TargetDatabasePath).empty()) {
+        Message =
+            "Firebird yedegi icin hedef veritabani dosya yolu bilinmiyor. (Yedek bu makinede alinmadiysa once "
+            "\"Buluttan Indir\" ile bilgi dosyasini indirin veya dosyaya cift tiklayip yolu girin.)";
+        return false;
+      }
+      return Engine->RestoreFirebirdBackup(BackupPath, Item.TargetDatabasePath, FOverwriteExisting, Message);
+    };
+
+    const size_t N = FForm->Items().size();
     for (size_t I = 0; I < N; ++I) {
       const int Index = static_cast<int>(I);
       const TRestoreItem Item = FForm->ItemSnapshot(I);
@@ -48,32 +67,15 @@ void TRestoreWorker::Execute() {
       if (Item.Status != risPending) continue;
       QueueItemUpdate(Index, risRunning, "Geri yukleniyor...");
 
-      std::string BackupPath = Item.FilePath;
-      std::string RarFolder;
+      std::string RarFolder, Message;
+      bool Ok = false;
       try {
-        if (Item.Kind == bfkRar) {
-          // Unpacked on disk where the database service can read it, not in the private runtime folder.
-          std::string Extracted, Error;
-          if (!TRestoreEngine::UnpackRarForRestore(Item.FilePath, FRarPassword, RarFolder, Extracted, Error))
-            throw std::runtime_error(Error);
-          BackupPath = Extracted;
-        }
-        std::string Message;
-        bool Ok;
-        if (TRestoreEngine::DetectFileKind(BackupPath) == bfkFirebird) {
-          if (Trim(Item.TargetDatabasePath).empty())
-            throw std::runtime_error(
-                "Firebird yedegi icin hedef veritabani dosya yolu bilinmiyor. (Yedek bu makinede alinmadiysa once "
-                "\"Buluttan Indir\" ile bilgi dosyasini indirin veya dosyaya cift tiklayip yolu girin.)");
-          Ok = Engine->RestoreFirebirdBackup(BackupPath, Item.TargetDatabasePath, FOverwriteExisting, Message);
-        } else {
-          Ok = Engine->RestoreSqlBackup(BackupPath, "", FRestoreToOriginal, FOverwriteExisting, Message);
-        }
-        if (!Ok) throw std::runtime_error(Message);
-        QueueItemUpdate(Index, risSuccess, Message);
+        Ok = RestoreOne(Item, RarFolder, Message);
       } catch (const std::exception& E) {
-        QueueItemUpdate(Index, risError, E.what());
+        Message = E.what();
+        LogException("Geri yukleme hatasi: " + Item.FilePath, E);
       }
+      QueueItemUpdate(Index, Ok ? risSuccess : risError, Message);
 
       if (!RarFolder.empty() && DirectoryExists(RarFolder)) {
         try {
@@ -83,8 +85,9 @@ void TRestoreWorker::Execute() {
         }
       }
     }
-  } catch (...) {
+  } catch (const std::exception& E) {
     // Nothing may leave the thread; the window must still hear that the run is over.
+    LogException("Geri yukleme calismasi yarida kaldi", E);
   }
   TRestoreMainForm* Form = FForm;
   QMetaObject::invokeMethod(

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "catalogue/CatalogueJson.h"
 #include "catalogue/uRestoreMetadata.h"
 #include "core/AsciiJson.h"
 #include "core/FileIO.h"
@@ -165,8 +166,8 @@ TEST_F(RestoreCacheTest, SaveWritesTheParsedRecordWithBomAndReplacesTheFile) {
 
 TEST_F(RestoreCacheTest, SaveRefusesNamesLeavingTheFolderAndReportsWriteFailures) {
   for (const char* Prefix : {"../", "a/b_", "..\\x_", "sub/../"})
-    EXPECT_THROW(SaveRestoreMetadata(Base.path(), Prefix, SampleRecord()), std::invalid_argument) << Prefix;
-  EXPECT_THROW(SaveRestoreMetadata(Base.path(), std::string("a\0b", 3), SampleRecord()), std::invalid_argument);
+    EXPECT_THROW(SaveRestoreMetadata(Base.path(), Prefix, SampleRecord()), kelvo::ECatalogueDataError) << Prefix;
+  EXPECT_THROW(SaveRestoreMetadata(Base.path(), std::string("a\0b", 3), SampleRecord()), kelvo::ECatalogueDataError);
   EXPECT_FALSE(fs::exists(Base / "restoreinfo.json"));
   EXPECT_FALSE(fs::exists(Dir())) << "nothing created for a refused name";
 

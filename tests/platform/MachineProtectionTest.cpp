@@ -135,7 +135,7 @@ TEST_F(PlatformProtection, LongestDescriptionFitsAndLongerIsRefused) {
   std::string Description;
   ASSERT_TRUE(UnprotectMachineData(ProtectMachineData(ToBytes("v"), Longest), Back, &Description));
   EXPECT_EQ(Description, Longest);
-  EXPECT_THROW(ProtectMachineData(ToBytes("v"), Longest + "d"), ProtectionError);
+  EXPECT_THROW(ProtectMachineData(ToBytes("v"), Longest + "d"), EProtectionError);
 }
 
 TEST_F(PlatformProtection, AnotherProcessUnprotectsAndProtects) {
@@ -198,8 +198,8 @@ TEST_F(PlatformProtection, MissingIdentityRaisesAndFails) {
   SetMachineIdentitySource([] { return std::string(); });
   try {
     ProtectMachineData(ToBytes("v"), "d");
-    FAIL() << "expected ProtectionError";
-  } catch (const ProtectionError& E) {
+    FAIL() << "expected EProtectionError";
+  } catch (const EProtectionError& E) {
     EXPECT_STREQ(E.what(), "makine kimligi okunamadi");
   }
   ExpectRejected(Blob);

@@ -43,8 +43,8 @@ TEST(PlatformProcess, StartFailureRaisesPrefixAndSystemText) {
   for (const std::string Program : {"/nonexistent/kelvo-no-such-program", "kelvo-no-such-program-on-path"}) {
     try {
       RunHiddenProcess(Program, {}, kPrefix);
-      ADD_FAILURE() << "expected ProcessStartError for " << Program;
-    } catch (const ProcessStartError& E) {
+      ADD_FAILURE() << "expected EProcessStartError for " << Program;
+    } catch (const EProcessStartError& E) {
       EXPECT_EQ(std::string(E.what()), kPrefix + std::strerror(ENOENT));
     }
   }
@@ -55,8 +55,8 @@ TEST(PlatformProcess, StartFailureRaisesPrefixAndSystemText) {
   test::WriteBytes(Dir / "not-executable", "#!/bin/sh\nexit 0\n");
   try {
     RunHiddenProcess(Dir / "not-executable", {}, kPrefix);
-    ADD_FAILURE() << "expected ProcessStartError";
-  } catch (const ProcessStartError& E) {
+    ADD_FAILURE() << "expected EProcessStartError";
+  } catch (const EProcessStartError& E) {
     EXPECT_EQ(std::string(E.what()), kPrefix + std::strerror(EACCES));
   }
 }

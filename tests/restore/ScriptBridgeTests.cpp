@@ -171,7 +171,7 @@ TEST_F(ScriptBridgeTest, AHostThatCannotStartRaisesWithTheSystemText) {
     std::string Message;
     Run(json::object(), json::object(), Message);
     ADD_FAILURE() << "expected a start failure";
-  } catch (const platform::ProcessStartError& E) {
+  } catch (const platform::EProcessStartError& E) {
     EXPECT_EQ(std::string(E.what()), std::string("PowerShell baslatilamadi: ") + std::strerror(ENOENT));
   }
   EXPECT_TRUE(WorkDirEntries().empty());
