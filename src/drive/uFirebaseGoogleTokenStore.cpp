@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
 
@@ -15,7 +15,7 @@
 #include "account/uFirebaseServiceAuth.h"
 #include "core/DateTimes.h"
 #include "core/HttpClient.h"
-#include "core/JsonSax.h"
+#include "core/JsonRecords.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
 #include "core/TimedCache.h"
@@ -44,6 +44,7 @@ constexpr char LinksReadErrorPrefix[] = "Musteri Google baglanti listesi okunurk
 
 // ---- Entry members -----------------------------------------------------------------------------
 
+// The member names entries are read under, exactly as written; a null reads as empty text.
 // clang-format off
 enum TEntryMember : uint8_t {
   emDisplayName, emGoogleDriveEmail, emConnectedAt, emUpdatedAt, emAccessToken, emRefreshToken, emExpiresAt,
@@ -56,24 +57,9 @@ constexpr std::array<std::string_view, emCount> EntryMemberNames = {
   "AccountLoginName", "GoogleAccountID", "LinkedAt", "IsDefault"};
 // clang-format on
 
-TEntryMember MatchEntryMember(std::string_view Key) {
-  for (size_t I = 0; I < emCount; ++I)
-    if (Key == EntryMemberNames[I]) return static_cast<TEntryMember>(I);
-  return emCount;
-}
+using TEntryMembers = std::vector<TJsonMember>;
 
-// The first member of a name, in document order, counts.
-struct TMemberValue {
-  bool Present = false;
-  bool IsNumber = false;
-  std::string Text;  // a string's content, a number's literal, "true"/"false"; empty for null and containers
-};
-using TEntryMembers = std::array<TMemberValue, emCount>;
-
-struct TEntry {
-  std::string Name;  // member name of the entry in its node
-  TEntryMembers Members;
-};
+constexpr TJsonRecordRules EntryRules{EntryMemberNames, TJsonNameMatch::Exact, "", MaxTokenDirectoryDepth};
 
 // ---- Value rules -------------------------------------------------------------------------------
 
@@ -93,7 +79,7 @@ std::string WithRegionalSeparator(std::string Text, char Separator) {
 // Days since 1899-12-30: a JSON number as days, a text as regional date-time or as days; 0 when
 // nothing fits (an ISO 8601 text among them).
 TDateTime DateValueOf(const TEntryMembers& M, TEntryMember Name) {
-  const TMemberValue& Member = M[Name];
+  const TJsonMember& Member = M[Name];
   if (!Member.Present) return 0;
   const char Separator = platform::GetRegionalSettings().DecimalSeparator;
   double Value = 0;
@@ -131,129 +117,23 @@ TGoogleDriveAccountLink MakeLink(const std::string& ID, const TEntryMembers& M) 
 
 // ---- Reading a reply ---------------------------------------------------------------------------
 
-using Json = nlohmann::json;
+// Only a JSON object that is not the database's error reply is read. The error reply is only one
+// whose "error" holds no object or array: {"error": {...}} is a node with an entry named "error".
+bool ReadEntries(std::string_view Text, TJsonRecordScope Scope, const std::function<void(TJsonRecord&)>& OnEntry) {
+  TJsonTop Top;
+  return ReadJsonRecords(Text, EntryRules, Scope, OnEntry, &Top) && Top.IsObject &&
+         !IsDatabaseErrorReply(Top, TErrorReplyValue::NoContainer);
+}
 
-// Reads a reply in one pass of parser events, without building the document. A node reply (pool or
-// links) yields one entry per member whose value is an object; a single-entry reply yields the top
-// object's members. Nesting is bounded, and only the members the records use are kept.
-class TEntryCollector {
- public:
-  explicit TEntryCollector(bool WholeNode) : FWholeNode(WholeNode) {}
-
-  bool null() {
-    return Scalar(false, [] { return std::string(); });
-  }
-  bool boolean(bool Value) {
-    return Scalar(false, [Value] { return std::string(Value ? "true" : "false"); });
-  }
-  bool number_integer(Json::number_integer_t Value) {
-    return Scalar(true, [Value] { return std::to_string(Value); });
-  }
-  bool number_unsigned(Json::number_unsigned_t Value) {
-    return Scalar(true, [Value] { return std::to_string(Value); });
-  }
-  // A number keeps the digits it was written with.
-  bool number_float(Json::number_float_t, const std::string& Literal) {
-    return Scalar(true, [&Literal] { return Literal; });
-  }
-  bool string(std::string& Value) {
-    return Scalar(false, [&Value] { return std::move(Value); });
-  }
-  bool binary(Json::binary_t&) { return false; }
-
-  bool start_object(std::size_t) { return Open(false); }
-  bool start_array(std::size_t) { return Open(true); }
-  bool end_object() { return Close(); }
-  bool end_array() { return Close(); }
-
-  bool key(std::string& Key) {
-    if (FDepth == 1) {
-      ++FRootMembers;
-      FRootOnlyError = FRootMembers == 1 && Key == "error";
-    }
-    if (FDepth == EntryDepth()) FPending = MatchEntryMember(Key);
-    if (FWholeNode && FDepth == 1) FPendingName.swap(Key);
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
-
-  bool RootIsObject = false;
-  // The database's answer to a refused or invalid read: {"error": "..."}, whatever the status.
-  bool IsErrorReply() const { return RootIsObject && FRootOnlyError && !FErrorHoldsContainer; }
-  std::vector<TEntry> Entries;
-
- private:
-  // Depth at which an entry's members are read: inside each member object of the node, or in the
-  // top object of a single entry.
-  size_t EntryDepth() const { return FWholeNode ? 2 : 1; }
-
-  template <typename TMakeText>
-  bool Scalar(bool IsNumber, TMakeText MakeText) {
-    if (FDepth != EntryDepth() || !FInEntry || FPending == emCount) return true;
-    TMemberValue& Value = FCurrent.Members[FPending];
-    if (!Value.Present) {
-      Value.Present = true;
-      Value.IsNumber = IsNumber;
-      Value.Text = MakeText();
-    }
-    FPending = emCount;
-    return true;
-  }
-
-  bool Open(bool IsArray) {
-    if (FDepth >= MaxTokenDirectoryDepth) return false;
-    if (FDepth == 0) {
-      RootIsObject = !IsArray;
-      if (!FWholeNode && !IsArray) StartEntry({});
-    } else if (FDepth == 1 && FRootOnlyError && FRootMembers == 1) {
-      FErrorHoldsContainer = true;
-    }
-    if (FWholeNode && FDepth == 1 && RootIsObject && !IsArray) StartEntry(std::move(FPendingName));
-    // A container where a member's text is expected reads as empty text.
-    if (FDepth == EntryDepth() && FInEntry && FPending != emCount) {
-      TMemberValue& Value = FCurrent.Members[FPending];
-      Value.Present = true;
-      FPending = emCount;
-    }
-    ++FDepth;
-    return true;
-  }
-
-  bool Close() {
-    --FDepth;
-    if (FInEntry && FDepth == EntryDepth() - 1) {
-      Entries.push_back(std::move(FCurrent));
-      FInEntry = false;
-    }
-    return true;
-  }
-
-  void StartEntry(std::string Name) {
-    FCurrent = {};
-    FCurrent.Name = std::move(Name);
-    FInEntry = true;
-    FPending = emCount;
-  }
-
-  bool FWholeNode;
-  size_t FDepth = 0;
-  size_t FRootMembers = 0;
-  bool FRootOnlyError = false;
-  bool FErrorHoldsContainer = false;
-  std::string FPendingName;
-  TEntryMember FPending = emCount;
-  bool FInEntry = false;
-  TEntry FCurrent;
-};
-
-// The node's entries; false for anything but a JSON object that is not an error reply.
-bool ReadNodeEntries(std::string_view Text, std::vector<TEntry>& Entries) {
-  Entries.clear();
-  TEntryCollector Collector(/*WholeNode=*/true);
-  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply()) return false;
-  Entries = std::move(Collector.Entries);
-  return true;
+// A node's entries in document order, each made into an item by Make.
+template <typename TItem>
+bool ReadNodeEntries(std::string_view Text, std::vector<TItem>& Items,
+                     TItem (*Make)(const std::string&, const TEntryMembers&)) {
+  Items.clear();
+  const auto Add = [&](const TJsonRecord& Entry) { Items.push_back(Make(Entry.Name, Entry.Members)); };
+  if (ReadEntries(Text, TJsonRecordScope::TopMembers, Add)) return true;
+  Items.clear();
+  return false;
 }
 
 // ---- Ordering ----------------------------------------------------------------------------------
@@ -398,38 +278,29 @@ bool LoadAllLinks(TLinks& Links, std::string& Message) {
 // ---- Readers -----------------------------------------------------------------------------------
 
 bool ReadGoogleAccountPool(std::string_view Text, std::vector<TGoogleDriveAuthorizedAccount>& Pool) {
-  Pool.clear();
-  std::vector<TEntry> Entries;
-  if (!ReadNodeEntries(Text, Entries)) return false;
-  Pool.reserve(Entries.size());
-  for (const TEntry& Entry : Entries) Pool.push_back(MakePoolAccount(Entry.Name, Entry.Members));
+  if (!ReadNodeEntries(Text, Pool, MakePoolAccount)) return false;
   SortPool(Pool);
   return true;
 }
 
 bool ReadGoogleAccountLinks(std::string_view Text, std::vector<TGoogleDriveAccountLink>& Links) {
-  Links.clear();
-  std::vector<TEntry> Entries;
-  if (!ReadNodeEntries(Text, Entries)) return false;
-  Links.reserve(Entries.size());
-  for (const TEntry& Entry : Entries) Links.push_back(MakeLink(Entry.Name, Entry.Members));
-  return true;
+  return ReadNodeEntries(Text, Links, MakeLink);
 }
 
 bool ReadGoogleAccountEntry(std::string_view Text, const std::string& GoogleAccountID,
                             TGoogleDriveAuthorizedAccount& Account, TTokenData& TokenData) {
   Account = {};
   TokenData = {};
-  TEntryCollector Collector(/*WholeNode=*/false);
-  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply() ||
-      Collector.Entries.empty())
-    return false;
-  const TEntryMembers& Members = Collector.Entries.front().Members;
-  Account = MakePoolAccount(GoogleAccountID, Members);
-  TokenData.AccessToken = TextOf(Members, emAccessToken);
-  TokenData.RefreshToken = TextOf(Members, emRefreshToken);
-  TokenData.ExpiresAt = DateValueOf(Members, emExpiresAt);
-  return true;
+  const auto Read = [&](const TJsonRecord& Entry) {
+    Account = MakePoolAccount(GoogleAccountID, Entry.Members);
+    TokenData.AccessToken = TextOf(Entry.Members, emAccessToken);
+    TokenData.RefreshToken = TextOf(Entry.Members, emRefreshToken);
+    TokenData.ExpiresAt = DateValueOf(Entry.Members, emExpiresAt);
+  };
+  if (ReadEntries(Text, TJsonRecordScope::TopObject, Read)) return true;
+  Account = {};
+  TokenData = {};
+  return false;
 }
 
 void SortGoogleAccountLinks(std::vector<TGoogleDriveAccountLink>& Links) {
