@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <initializer_list>
 #include <memory>
 #include <numeric>
@@ -140,20 +139,16 @@ bool ReadAccountDirect(const std::string& Login, TFirebaseManagedAccount& Accoun
   Account = {};
   Message.clear();
   if (TrimView(Login).empty()) return false;
-  try {
-    const std::string Name = SanitizeAccountNodeName(Login);
-    const std::string Path = std::string(AccountsNodeName) + "/" + Name;
-    // The sanitised name may still hold "%", "?", "@" or non-ASCII letters.
-    std::string Reply;
-    if (!TFirebaseServiceAuth::ReadNode(std::string(AccountsNodeName) + "/" + UrlEncode(Name), Reply, Message))
-      return false;
-    if (IsNullNodeReply(Reply)) return false;
-    return ReadAccountNode(Reply, Path, Name, Account);
-  } catch (const std::exception& E) {
-    Account = {};
-    Message = std::string(DirectReadErrorPrefix) + E.what();
-    return false;
-  }
+  const std::string Name = SanitizeAccountNodeName(Login);
+  const std::string Path = std::string(AccountsNodeName) + "/" + Name;
+  const auto Read = [&](std::string_view Reply) { return ReadAccountNode(Reply, Path, Name, Account); };
+  // The sanitised name may still hold "%", "?", "@" or non-ASCII letters. A reply that is no account
+  // is no error: the tree decides.
+  if (ReadServiceNode(std::string(AccountsNodeName) + "/" + UrlEncode(Name), Read, "", DirectReadErrorPrefix,
+                      Message) == TServiceRead::Read)
+    return true;
+  Account = {};
+  return false;
 }
 
 bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Message) {
@@ -163,25 +158,20 @@ bool LoadAccounts(std::shared_ptr<const TAccountList>& Accounts, std::string& Me
     Accounts = std::move(Cached);
     return true;
   }
-  try {
-    std::string Reply;
-    if (!TFirebaseServiceAuth::ReadNode(AccountsNodeName, Reply, Message)) return false;
-    if (IsNullNodeReply(Reply)) {
+  auto Read = std::make_shared<TAccountList>();
+  const auto ReadTree = [&Read](std::string_view Reply) { return ReadAccountTree(Reply, *Read); };
+  switch (ReadServiceNode(AccountsNodeName, ReadTree, NotJsonMessage, ListReadErrorPrefix, Message)) {
+    case TServiceRead::Read:
+      GCache.Store(Read);
+      Accounts = std::move(Read);
+      return true;
+    case TServiceRead::Missing:
       Accounts = std::make_shared<const TAccountList>();
       return true;
-    }
-    auto Read = std::make_shared<TAccountList>();
-    if (!ReadAccountTree(Reply, *Read)) {
-      Message = NotJsonMessage;
-      return false;
-    }
-    GCache.Store(Read);
-    Accounts = std::move(Read);
-    return true;
-  } catch (const std::exception& E) {
-    Message = std::string(ListReadErrorPrefix) + E.what();
-    return false;
+    case TServiceRead::Failed:
+      break;
   }
+  return false;
 }
 
 // Appends the UTF-8 sequence at Text[I] and returns its length, or writes "_" for a white-space
