@@ -52,4 +52,9 @@ bool IsNullNodeReply(std::string_view Reply) {
   return Trimmed.empty() || SameText(Trimmed, "null");
 }
 
+bool IsDatabaseErrorReply(const TJsonTop& Top, TErrorReplyValue Value) {
+  return Top.IsObject && Top.MemberCount == 1 && Top.FirstName == "error" &&
+         (Value == TErrorReplyValue::Anything || !Top.FirstHoldsContainer);
+}
+
 }  // namespace kelvo

@@ -7,6 +7,7 @@
 
 #include "account/Firebase.Config.h"
 #include "core/HttpClient.h"
+#include "core/JsonRecords.h"
 
 namespace kelvo {
 
@@ -41,5 +42,14 @@ bool IsRefusedTokenReply(int32_t Status, std::string_view Reply, std::string& Me
 
 // A reply that stands for no node: empty or "null" (blanks around it ignored).
 bool IsNullNodeReply(std::string_view Reply);
+
+// What the "error" member of the database's error reply may hold for a reader to take it as one.
+enum class TErrorReplyValue : uint8_t {
+  Anything,
+  NoContainer,  // {"error": {...}} is no error reply but an ordinary node that has a member "error"
+};
+// The database's answer to a refused or invalid read, {"error": "..."} (whatever the HTTP status):
+// a top object whose only member is "error".
+bool IsDatabaseErrorReply(const TJsonTop& Top, TErrorReplyValue Value);
 
 }  // namespace kelvo

@@ -1,10 +1,12 @@
 #include "account/uFirebaseServiceAuth.h"
 
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "account/Firebase.Client.h"
 #include "core/AsciiJson.h"
 #include "core/Base64.h"
 #include "core/Endpoints.h"
@@ -213,6 +215,22 @@ bool TFirebaseServiceAuth::ReadNode(const std::string& Path, std::string& Reply,
       return false;
     }
     LogWarnFmt("Veritabani servis tokenini reddetti (%s); servis hesabi yeniden oturum aciyor", Refusal);
+  }
+}
+
+TServiceRead ReadServiceNode(const std::string& Path, const std::function<bool(std::string_view)>& Read,
+                             std::string_view UnreadableMessage, std::string_view ErrorPrefix, std::string& Message) {
+  Message.clear();
+  try {
+    std::string Reply;
+    if (!TFirebaseServiceAuth::ReadNode(Path, Reply, Message)) return TServiceRead::Failed;
+    if (IsNullNodeReply(Reply)) return TServiceRead::Missing;
+    if (Read(Reply)) return TServiceRead::Read;
+    Message = UnreadableMessage;
+    return TServiceRead::Failed;
+  } catch (const std::exception& E) {
+    Message = std::string(ErrorPrefix) + E.what();
+    return TServiceRead::Failed;
   }
 }
 

@@ -2,6 +2,8 @@
 // The service session: database clients signed in with the built-in service account. The ID token
 // is kept in memory and in the protected file "service_token.dat" of the configuration folder, so
 // the identity service is asked only when no unexpired token is at hand.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +37,15 @@ class TFirebaseServiceAuth {
   static std::string ProtectServiceToken(const std::string& Token);
   static std::string UnprotectServiceToken(const std::string& Protected);
 };
+
+// How a read of a node with the service session came out.
+enum class TServiceRead : uint8_t { Read, Missing, Failed };
+// Reads the node at Path with the service session (ReadNode) and hands the reply to Read, unless the
+// reply stands for no node (Missing). Message is emptied first; Failed with the session's message,
+// with UnreadableMessage when Read refuses the reply, or with ErrorPrefix and the error of a
+// transfer that failed (or of anything else Read raised).
+TServiceRead ReadServiceNode(const std::string& Path, const std::function<bool(std::string_view)>& Read,
+                             std::string_view UnreadableMessage, std::string_view ErrorPrefix, std::string& Message);
 
 // Forgets the in-memory token, as a new program start would (tests only).
 void ResetServiceTokenCacheForTests();

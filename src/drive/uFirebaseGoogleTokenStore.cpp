@@ -1,322 +1,21 @@
+// The choice of a customer account's Google accounts: which links of the directory belong to it
+// (by login name, e-mail address or node name), their order, and the default among them.
 #include "drive/uFirebaseGoogleTokenStore.h"
 
-#include <array>
-#include <chrono>
-#include <cstdint>
-#include <exception>
 #include <map>
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
-#include "account/Firebase.Client.h"
 #include "account/uFirebaseAccountStore.h"
-#include "account/uFirebaseServiceAuth.h"
-#include "core/DateTimes.h"
-#include "core/HttpClient.h"
-#include "core/JsonSax.h"
-#include "core/TextFormat.h"
 #include "core/TextRules.h"
-#include "core/TimedCache.h"
-#include "core/Utf8.h"
-#include "platform/Clock.h"
-#include "platform/Regional.h"
+#include "drive/GoogleTokenDirectory.h"
 
 namespace kelvo {
 
 namespace {
 
-using TimePoint = std::chrono::system_clock::time_point;
-using TPool = std::vector<TGoogleDriveAuthorizedAccount>;
-using TLinks = std::vector<TGoogleDriveAccountLink>;
-
-constexpr char EmptyKeyReplacement[] = "kayit";
-constexpr char EmptyAccountIdMessage[] = "Google Drive hesap kimligi bos.";
-constexpr char AccountNotFoundMessage[] = "Google Drive hesabi bulunamadi.";
-constexpr char AccountUnreadableMessage[] = "Google Drive hesabi okunamadi.";
-constexpr char AccountReadErrorPrefix[] = "Google Drive hesabi okunurken hata: ";
-constexpr char PoolUnreadableMessage[] = "Google Drive hesap havuzu okunamadi.";
-constexpr char PoolReadErrorPrefix[] = "Google Drive hesap havuzu okunurken hata: ";
 constexpr char EmptyLinkLoginMessage[] = "Musteri hesap baglanti listesi icin kullanici adi bos.";
-constexpr char LinksUnreadableMessage[] = "Musteri Google baglanti listesi okunamadi.";
-constexpr char LinksReadErrorPrefix[] = "Musteri Google baglanti listesi okunurken hata: ";
-
-// ---- Entry members -----------------------------------------------------------------------------
-
-// clang-format off
-enum TEntryMember : uint8_t {
-  emDisplayName, emGoogleDriveEmail, emConnectedAt, emUpdatedAt, emAccessToken, emRefreshToken, emExpiresAt,
-  emAccountLoginName, emGoogleAccountID, emLinkedAt, emIsDefault,
-  emCount
-};
-
-constexpr std::array<std::string_view, emCount> EntryMemberNames = {
-  "DisplayName", "GoogleDriveEmail", "ConnectedAt", "UpdatedAt", "AccessToken", "RefreshToken", "ExpiresAt",
-  "AccountLoginName", "GoogleAccountID", "LinkedAt", "IsDefault"};
-// clang-format on
-
-TEntryMember MatchEntryMember(std::string_view Key) {
-  for (size_t I = 0; I < emCount; ++I)
-    if (Key == EntryMemberNames[I]) return static_cast<TEntryMember>(I);
-  return emCount;
-}
-
-// The first member of a name, in document order, counts.
-struct TMemberValue {
-  bool Present = false;
-  bool IsNumber = false;
-  std::string Text;  // a string's content, a number's literal, "true"/"false"; empty for null and containers
-};
-using TEntryMembers = std::array<TMemberValue, emCount>;
-
-struct TEntry {
-  std::string Name;  // member name of the entry in its node
-  TEntryMembers Members;
-};
-
-// ---- Value rules -------------------------------------------------------------------------------
-
-const std::string& TextOf(const TEntryMembers& M, TEntryMember Name) { return M[Name].Text; }
-
-bool FlagOf(const TEntryMembers& M, TEntryMember Name) {
-  const std::string Value = AsciiLower(Trim(M[Name].Text));
-  return Value == "true" || Value == "1" || Value == "evet";
-}
-
-std::string WithRegionalSeparator(std::string Text, char Separator) {
-  for (char& C : Text)
-    if (C == '.') C = Separator;
-  return Text;
-}
-
-// Days since 1899-12-30: a JSON number as days, a text as regional date-time or as days; 0 when
-// nothing fits (an ISO 8601 text among them).
-TDateTime DateValueOf(const TEntryMembers& M, TEntryMember Name) {
-  const TMemberValue& Member = M[Name];
-  if (!Member.Present) return 0;
-  const char Separator = platform::GetRegionalSettings().DecimalSeparator;
-  double Value = 0;
-  if (Member.IsNumber)
-    return TryParseRegionalFloat(WithRegionalSeparator(Member.Text, Separator), Separator, Value) ? Value : 0;
-  const std::string Text = Trim(Member.Text);
-  if (Text.empty()) return 0;
-  if (TryParseRegionalDateTime(Text, Value)) return Value;
-  if (TryParseRegionalFloat(WithRegionalSeparator(Text, Separator), Separator, Value)) return Value;
-  return 0;
-}
-
-TGoogleDriveAuthorizedAccount MakePoolAccount(const std::string& ID, const TEntryMembers& M) {
-  TGoogleDriveAuthorizedAccount Account;
-  Account.GoogleAccountID = ID;
-  Account.GoogleDriveEmail = TextOf(M, emGoogleDriveEmail);
-  Account.DisplayName = TextOf(M, emDisplayName);
-  if (Account.DisplayName.empty()) Account.DisplayName = Account.GoogleDriveEmail;
-  Account.ConnectedAtText = TextOf(M, emConnectedAt);
-  Account.UpdatedAtText = TextOf(M, emUpdatedAt);
-  Account.HasToken = !Trim(TextOf(M, emAccessToken)).empty() || !Trim(TextOf(M, emRefreshToken)).empty();
-  return Account;
-}
-
-TGoogleDriveAccountLink MakeLink(const std::string& ID, const TEntryMembers& M) {
-  TGoogleDriveAccountLink Link;
-  Link.LinkID = ID;
-  Link.AccountLoginName = TextOf(M, emAccountLoginName);
-  Link.GoogleAccountID = TextOf(M, emGoogleAccountID);
-  Link.LinkedAtText = TextOf(M, emLinkedAt);
-  Link.UpdatedAtText = TextOf(M, emUpdatedAt);
-  Link.IsDefault = FlagOf(M, emIsDefault);
-  return Link;
-}
-
-// ---- Reading a reply ---------------------------------------------------------------------------
-
-using Json = nlohmann::json;
-
-// Reads a reply in one pass of parser events, without building the document. A node reply (pool or
-// links) yields one entry per member whose value is an object; a single-entry reply yields the top
-// object's members. Nesting is bounded, and only the members the records use are kept.
-class TEntryCollector {
- public:
-  explicit TEntryCollector(bool WholeNode) : FWholeNode(WholeNode) {}
-
-  bool null() {
-    return Scalar(false, [] { return std::string(); });
-  }
-  bool boolean(bool Value) {
-    return Scalar(false, [Value] { return std::string(Value ? "true" : "false"); });
-  }
-  bool number_integer(Json::number_integer_t Value) {
-    return Scalar(true, [Value] { return std::to_string(Value); });
-  }
-  bool number_unsigned(Json::number_unsigned_t Value) {
-    return Scalar(true, [Value] { return std::to_string(Value); });
-  }
-  // A number keeps the digits it was written with.
-  bool number_float(Json::number_float_t, const std::string& Literal) {
-    return Scalar(true, [&Literal] { return Literal; });
-  }
-  bool string(std::string& Value) {
-    return Scalar(false, [&Value] { return std::move(Value); });
-  }
-  bool binary(Json::binary_t&) { return false; }
-
-  bool start_object(std::size_t) { return Open(false); }
-  bool start_array(std::size_t) { return Open(true); }
-  bool end_object() { return Close(); }
-  bool end_array() { return Close(); }
-
-  bool key(std::string& Key) {
-    if (FDepth == 1) {
-      ++FRootMembers;
-      FRootOnlyError = FRootMembers == 1 && Key == "error";
-    }
-    if (FDepth == EntryDepth()) FPending = MatchEntryMember(Key);
-    if (FWholeNode && FDepth == 1) FPendingName.swap(Key);
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
-
-  bool RootIsObject = false;
-  // The database's answer to a refused or invalid read: {"error": "..."}, whatever the status.
-  bool IsErrorReply() const { return RootIsObject && FRootOnlyError && !FErrorHoldsContainer; }
-  std::vector<TEntry> Entries;
-
- private:
-  // Depth at which an entry's members are read: inside each member object of the node, or in the
-  // top object of a single entry.
-  size_t EntryDepth() const { return FWholeNode ? 2 : 1; }
-
-  template <typename TMakeText>
-  bool Scalar(bool IsNumber, TMakeText MakeText) {
-    if (FDepth != EntryDepth() || !FInEntry || FPending == emCount) return true;
-    TMemberValue& Value = FCurrent.Members[FPending];
-    if (!Value.Present) {
-      Value.Present = true;
-      Value.IsNumber = IsNumber;
-      Value.Text = MakeText();
-    }
-    FPending = emCount;
-    return true;
-  }
-
-  bool Open(bool IsArray) {
-    if (FDepth >= MaxTokenDirectoryDepth) return false;
-    if (FDepth == 0) {
-      RootIsObject = !IsArray;
-      if (!FWholeNode && !IsArray) StartEntry({});
-    } else if (FDepth == 1 && FRootOnlyError && FRootMembers == 1) {
-      FErrorHoldsContainer = true;
-    }
-    if (FWholeNode && FDepth == 1 && RootIsObject && !IsArray) StartEntry(std::move(FPendingName));
-    // A container where a member's text is expected reads as empty text.
-    if (FDepth == EntryDepth() && FInEntry && FPending != emCount) {
-      TMemberValue& Value = FCurrent.Members[FPending];
-      Value.Present = true;
-      FPending = emCount;
-    }
-    ++FDepth;
-    return true;
-  }
-
-  bool Close() {
-    --FDepth;
-    if (FInEntry && FDepth == EntryDepth() - 1) {
-      Entries.push_back(std::move(FCurrent));
-      FInEntry = false;
-    }
-    return true;
-  }
-
-  void StartEntry(std::string Name) {
-    FCurrent = {};
-    FCurrent.Name = std::move(Name);
-    FInEntry = true;
-    FPending = emCount;
-  }
-
-  bool FWholeNode;
-  size_t FDepth = 0;
-  size_t FRootMembers = 0;
-  bool FRootOnlyError = false;
-  bool FErrorHoldsContainer = false;
-  std::string FPendingName;
-  TEntryMember FPending = emCount;
-  bool FInEntry = false;
-  TEntry FCurrent;
-};
-
-// The node's entries; false for anything but a JSON object that is not an error reply.
-bool ReadNodeEntries(std::string_view Text, std::vector<TEntry>& Entries) {
-  Entries.clear();
-  TEntryCollector Collector(/*WholeNode=*/true);
-  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply()) return false;
-  Entries = std::move(Collector.Entries);
-  return true;
-}
-
-// ---- Ordering ----------------------------------------------------------------------------------
-
-// Sort key of a name: UTF-16 code units (the order the names were always compared in), with only
-// a-z folded to upper case. Bytes that are not UTF-8 count as U+FFFD.
-std::u16string FoldedKey(std::string_view Text) {
-  std::u16string Key;
-  Key.reserve(Text.size());
-  for (size_t I = 0; I < Text.size();) {
-    char32_t Code = 0;
-    const size_t Length = DecodeUtf8(Text, I, Code);
-    if (Length == 0) {
-      Key.push_back(u'\uFFFD');
-      ++I;
-      continue;
-    }
-    I += Length;
-    if (Code >= 'a' && Code <= 'z') Code -= 'a' - 'A';
-    if (Code >= 0x10000) {
-      Key.push_back(static_cast<char16_t>(0xD800 + ((Code - 0x10000) >> 10)));
-      Key.push_back(static_cast<char16_t>(0xDC00 + ((Code - 0x10000) & 0x3FF)));
-    } else {
-      Key.push_back(static_cast<char16_t>(Code));
-    }
-  }
-  return Key;
-}
-
-// The exchange sort the directory's lists have always been ordered with: for each position, every
-// later entry that belongs before it is swapped in. It is not stable, and the order it leaves equal
-// entries in is part of which link is the default, so no other sort may replace it.
-// The swaps move only positions; the records are put in their places once at the end.
-template <typename TItem, typename TKey, typename TBefore>
-void ExchangeSort(std::vector<TItem>& Items, const std::vector<TKey>& Keys, TBefore Before) {
-  const size_t Count = Items.size();
-  std::vector<uint32_t> Order(Count);
-  for (size_t I = 0; I < Count; ++I) Order[I] = static_cast<uint32_t>(I);
-  for (size_t I = 0; I + 1 < Count; ++I) {
-    uint32_t Current = Order[I];
-    for (size_t J = I + 1; J < Count; ++J)
-      if (Before(Keys[Order[J]], Keys[Current])) std::swap(Current, Order[J]);
-    Order[I] = Current;
-  }
-  std::vector<TItem> Sorted;
-  Sorted.reserve(Count);
-  for (const uint32_t Index : Order) Sorted.push_back(std::move(Items[Index]));
-  Items = std::move(Sorted);
-}
-
-void SortPool(TPool& Pool) {
-  std::vector<std::u16string> Keys;
-  Keys.reserve(Pool.size());
-  for (const auto& Account : Pool) Keys.push_back(FoldedKey(Account.DisplayName));
-  ExchangeSort(Pool, Keys, [](const std::u16string& A, const std::u16string& B) { return A < B; });
-}
-
-// ---- Caches ------------------------------------------------------------------------------------
-
-TTimedCache<TPool> GPoolCache(DatabaseListLifetime);
-TTimedCache<TLinks> GLinkCache(DatabaseListLifetime);
-
-// ---- Account lookups ---------------------------------------------------------------------------
 
 // Account lookups by login, remembered for the length of one link walk: every link of the list is
 // compared against the same customer account, whose lookup would otherwise cost requests per link.
@@ -363,156 +62,7 @@ bool LinkBelongs(const std::string& LinkLoginName, const std::string& AccountLog
          SameText(LinkName, Trim(Account.LoginName));
 }
 
-// The full link list: the cached one, or read afresh (and cached).
-bool LoadAllLinks(TLinks& Links, std::string& Message) {
-  Links.clear();
-  Message.clear();
-  if (auto Cached = GLinkCache.Get()) {
-    Links = std::move(*Cached);
-    return true;
-  }
-  try {
-    std::string Reply;
-    if (!TFirebaseServiceAuth::ReadNode(GoogleAccountLinksNodeName, Reply, Message)) return false;
-    if (IsNullNodeReply(Reply)) {
-      GLinkCache.Store({});
-      return true;
-    }
-    TLinks Read;
-    if (!ReadGoogleAccountLinks(Reply, Read)) {
-      Message = LinksUnreadableMessage;
-      return false;
-    }
-    GLinkCache.Store(Read);
-    Links = std::move(Read);
-    return true;
-  } catch (const std::exception& E) {
-    Links.clear();
-    Message = std::string(LinksReadErrorPrefix) + E.what();
-    return false;
-  }
-}
-
 }  // namespace
-
-// ---- Readers -----------------------------------------------------------------------------------
-
-bool ReadGoogleAccountPool(std::string_view Text, std::vector<TGoogleDriveAuthorizedAccount>& Pool) {
-  Pool.clear();
-  std::vector<TEntry> Entries;
-  if (!ReadNodeEntries(Text, Entries)) return false;
-  Pool.reserve(Entries.size());
-  for (const TEntry& Entry : Entries) Pool.push_back(MakePoolAccount(Entry.Name, Entry.Members));
-  SortPool(Pool);
-  return true;
-}
-
-bool ReadGoogleAccountLinks(std::string_view Text, std::vector<TGoogleDriveAccountLink>& Links) {
-  Links.clear();
-  std::vector<TEntry> Entries;
-  if (!ReadNodeEntries(Text, Entries)) return false;
-  Links.reserve(Entries.size());
-  for (const TEntry& Entry : Entries) Links.push_back(MakeLink(Entry.Name, Entry.Members));
-  return true;
-}
-
-bool ReadGoogleAccountEntry(std::string_view Text, const std::string& GoogleAccountID,
-                            TGoogleDriveAuthorizedAccount& Account, TTokenData& TokenData) {
-  Account = {};
-  TokenData = {};
-  TEntryCollector Collector(/*WholeNode=*/false);
-  if (!ParseJsonSax(Text, Collector) || !Collector.RootIsObject || Collector.IsErrorReply() ||
-      Collector.Entries.empty())
-    return false;
-  const TEntryMembers& Members = Collector.Entries.front().Members;
-  Account = MakePoolAccount(GoogleAccountID, Members);
-  TokenData.AccessToken = TextOf(Members, emAccessToken);
-  TokenData.RefreshToken = TextOf(Members, emRefreshToken);
-  TokenData.ExpiresAt = DateValueOf(Members, emExpiresAt);
-  return true;
-}
-
-void SortGoogleAccountLinks(std::vector<TGoogleDriveAccountLink>& Links) {
-  struct TLinkKey {
-    bool IsDefault;
-    std::u16string Name;
-  };
-  std::vector<TLinkKey> Keys;
-  Keys.reserve(Links.size());
-  for (const auto& Link : Links) Keys.push_back({Link.IsDefault, FoldedKey(Link.GoogleDisplayName)});
-  ExchangeSort(Links, Keys, [](const TLinkKey& A, const TLinkKey& B) {
-    if (A.IsDefault != B.IsDefault) return A.IsDefault;
-    return A.Name < B.Name;
-  });
-}
-
-// ---- Operations --------------------------------------------------------------------------------
-
-std::string SanitizeDatabaseKey(const std::string& Text) {
-  // The account node rule, whose only difference is the word for an empty key.
-  if (Trim(Text).empty()) return EmptyKeyReplacement;
-  return SanitizeAccountNodeName(Text);
-}
-
-bool ReadGoogleDriveAccount(const std::string& GoogleAccountID, TGoogleDriveAuthorizedAccount& Account,
-                            TTokenData& TokenData, std::string& Message) {
-  Account = {};
-  TokenData = {};
-  Message.clear();
-  if (Trim(GoogleAccountID).empty()) {
-    Message = EmptyAccountIdMessage;
-    return false;
-  }
-  try {
-    // The key may still hold "%", "?", "@" or non-ASCII letters.
-    std::string Reply;
-    if (!TFirebaseServiceAuth::ReadNode(
-            std::string(GoogleAccountsNodeName) + "/" + UrlEncode(SanitizeDatabaseKey(GoogleAccountID)), Reply,
-            Message))
-      return false;
-    if (IsNullNodeReply(Reply)) {
-      Message = AccountNotFoundMessage;
-      return false;
-    }
-    if (!ReadGoogleAccountEntry(Reply, GoogleAccountID, Account, TokenData)) {
-      Message = AccountUnreadableMessage;
-      return false;
-    }
-    return true;
-  } catch (const std::exception& E) {
-    Account = {};
-    TokenData = {};
-    Message = std::string(AccountReadErrorPrefix) + E.what();
-    return false;
-  }
-}
-
-bool LoadGoogleAccountPool(std::vector<TGoogleDriveAuthorizedAccount>& Pool, std::string& Message) {
-  Pool.clear();
-  Message.clear();
-  // An empty pool is never served from the cache.
-  if (auto Cached = GPoolCache.Get(); Cached && !Cached->empty()) {
-    Pool = std::move(*Cached);
-    return true;
-  }
-  try {
-    std::string Reply;
-    if (!TFirebaseServiceAuth::ReadNode(GoogleAccountsNodeName, Reply, Message)) return false;
-    if (IsNullNodeReply(Reply)) return true;
-    TPool Read;
-    if (!ReadGoogleAccountPool(Reply, Read)) {
-      Message = PoolUnreadableMessage;
-      return false;
-    }
-    GPoolCache.Store(Read);
-    Pool = std::move(Read);
-    return true;
-  } catch (const std::exception& E) {
-    Pool.clear();
-    Message = std::string(PoolReadErrorPrefix) + E.what();
-    return false;
-  }
-}
 
 bool FindPoolAccount(const std::string& GoogleAccountID, const std::vector<TGoogleDriveAuthorizedAccount>& Pool,
                      TGoogleDriveAuthorizedAccount& Account) {
@@ -547,10 +97,10 @@ bool ListAccountGoogleLinks(const std::string& LoginName, std::vector<TGoogleDri
   std::string Canonical;
   ResolveLoginName(LoginName, Canonical, Lookups);
 
-  TPool Pool;
+  TGoogleAccountPool Pool;
   if (!LoadGoogleAccountPool(Pool, Message)) return false;
-  TLinks All;
-  if (!LoadAllLinks(All, Message)) return false;
+  TGoogleAccountLinks All;
+  if (!LoadAllGoogleAccountLinks(All, Message)) return false;
 
   for (TGoogleDriveAccountLink& Link : All) {
     if (!LinkBelongs(Link.AccountLoginName, Canonical, Lookups)) continue;
@@ -571,7 +121,7 @@ bool LoadDefaultGoogleToken(const std::string& LoginName, TTokenData& TokenData,
   TokenData = {};
   Link = {};
   Message.clear();
-  TLinks Links;
+  TGoogleAccountLinks Links;
   if (!ListAccountGoogleLinks(LoginName, Links, Message)) return false;
   if (Links.empty()) return true;
 
@@ -592,8 +142,5 @@ bool LoadDefaultGoogleToken(const std::string& LoginName, TTokenData& TokenData,
   Link.UpdatedAtText = Account.UpdatedAtText;
   return true;
 }
-
-void ResetGoogleAccountPoolCacheForTests() { GPoolCache.Clear(); }
-void ResetGoogleAccountLinksCacheForTests() { GLinkCache.Clear(); }
 
 }  // namespace kelvo

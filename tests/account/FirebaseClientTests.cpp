@@ -3,6 +3,7 @@
 
 #include "CloudFixture.h"
 #include "account/Firebase.Manager.h"
+#include "core/JsonRecords.h"
 
 namespace kelvo {
 namespace {
@@ -47,6 +48,33 @@ TEST(FirebaseClientUrl, QueryStaysAfterTheSuffixAndTheTokenFollowsWithAmpersand)
   TFirebaseClient Bare(Empty);
   EXPECT_EQ(Bare.BuildUrl("x"), "/x.json");
   EXPECT_EQ(Bare.BuildUrl("//x"), "//x.json");
+}
+
+TEST(DatabaseErrorReply, OnlyMemberNamedErrorAndWhatItMayHold) {
+  struct TCase {
+    const char* Reply;
+    bool AnyValue, NoContainer;
+  };
+  const TCase Cases[] = {
+      {R"({"error" : "Permission denied"})", true, true},
+      {R"({"error":null})", true, true},
+      {R"({"error":{"code":401}})", true, false},
+      {R"({"error":[1]})", true, false},
+      {R"({"error":"x","other":1})", false, false},
+      {R"({"other":1,"error":"x"})", false, false},
+      {R"({"Error":"x"})", false, false},
+      {R"(["error"])", false, false},
+      {"{}", false, false},
+  };
+  // Only the shape of the top value is looked at, so no member is read.
+  const TJsonRecordRules NoMembers{{}, TJsonNameMatch::Exact, "", 8};
+  const auto Ignore = [](TJsonRecord&) {};
+  for (const TCase& C : Cases) {
+    TJsonTop Top;
+    ASSERT_TRUE(ReadJsonRecords(C.Reply, NoMembers, TJsonRecordScope::TopObject, Ignore, &Top)) << C.Reply;
+    EXPECT_EQ(IsDatabaseErrorReply(Top, TErrorReplyValue::Anything), C.AnyValue) << C.Reply;
+    EXPECT_EQ(IsDatabaseErrorReply(Top, TErrorReplyValue::NoContainer), C.NoContainer) << C.Reply;
+  }
 }
 
 TEST(FirebaseManager, CreateCopiesTheArgumentsIntoEveryPart) {
