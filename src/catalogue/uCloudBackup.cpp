@@ -62,8 +62,7 @@ TCloudBackupService::~TCloudBackupService() = default;
 void TCloudBackupService::EnsureGoogleToken() {
   // A refresh token alone is enough: the first use refreshes it.
   if (FGoogleAuth->GetTokenData().AccessToken.empty() && FGoogleAuth->GetTokenData().RefreshToken.empty())
-    throw EDriveError(
-        "Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
+    throw EDriveError("Google yetkilendirme tokeni bulunamadi. Masaustu uygulamadan yeniden yetkilendirme yapin.");
   if (FGoogleAuth->GetValidToken().empty()) {
     if (FGoogleAuth->RefreshRefused()) throw EGoogleLinkError();
     throw EDriveError("Google erisim tokeni yenilenemedi.");

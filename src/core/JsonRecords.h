@@ -58,8 +58,9 @@ struct TJsonTop {
 };
 
 // Reads Text and hands each record (the objects Scope names) to OnRecord when its object closes (an
-// inner record before the one that holds it). False when Text is not strict JSON or nests deeper than Rules.MaxDepth;
-// records handed over before that was found are not taken back. Top, when given, is filled.
+// inner record before the one that holds it). False when Text is not strict JSON or nests deeper
+// than Rules.MaxDepth; records handed over before that was found are not taken back. Top, when
+// given, is filled.
 bool ReadJsonRecords(std::string_view Text, const TJsonRecordRules& Rules, TJsonRecordScope Scope,
                      const std::function<void(TJsonRecord&)>& OnRecord, TJsonTop* Top = nullptr);
 

@@ -19,8 +19,8 @@
 #include "core/HttpClient.h"
 #include "core/Retry.h"
 #include "drive/uGoogleAuth.h"
-#include "platform/SafeFiles.h"
 #include "platform/Errors.h"
+#include "platform/SafeFiles.h"
 
 namespace kelvo {
 

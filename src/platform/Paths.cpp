@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include "platform/Errors.h"
 #include <vector>
+
+#include "platform/Errors.h"
 
 namespace kelvo::platform {
 
@@ -29,9 +30,7 @@ std::string HomeDir() {
   return {};
 }
 
-[[noreturn]] void RefuseTempDir(const std::string& Dir) {
-  throw EFileError("Gecici klasor guvenli degil: " + Dir);
-}
+[[noreturn]] void RefuseTempDir(const std::string& Dir) { throw EFileError("Gecici klasor guvenli degil: " + Dir); }
 
 }  // namespace
 

@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>

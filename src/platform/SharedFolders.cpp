@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+
 #include "platform/Errors.h"
 
 namespace kelvo::platform {
@@ -89,8 +90,7 @@ void SetListOnFd(int Fd, const char* Attr, const std::string& List, const std::s
                  TFolderGrant& Grant) {
   if (fsetxattr(Fd, Attr, List.data(), List.size(), 0) == 0) return;
   const int Err = errno;
-  if (!AclsUnsupported(Err))
-    throw EFileError("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
+  if (!AclsUnsupported(Err)) throw EFileError("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
   if (fchmod(Fd, OwnerOnlyMode) != 0)
     throw EFileError("Klasor erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(errno));
   if (Grant.Warning.empty()) Grant.Warning = kNoAclWarning + Path;
@@ -164,8 +164,7 @@ TFolderGrant GrantReadBelow(const std::string& Dir, const std::vector<std::strin
     const std::string& List = Folder ? FolderList : FileList;
     if (lsetxattr(Path.c_str(), kAccessAttr, List.data(), List.size(), 0) == 0) continue;
     const int Err = errno;
-    if (!AclsUnsupported(Err))
-      throw EFileError("Dosya erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
+    if (!AclsUnsupported(Err)) throw EFileError("Dosya erisim izinleri ayarlanamadi: " + Path + ": " + ErrorText(Err));
     if (Grant.Warning.empty()) Grant.Warning = kNoAclWarning + Path;
   }
   if (Ec) throw EFileError("Klasor okunamadi: " + Dir + ": " + Ec.message());

@@ -1,9 +1,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
