@@ -256,7 +256,8 @@ int main(int argc, char** argv) {
   std::printf("  tokenizer only (parse into nothing)       %9.1f ms   %.2fx\n", TokensMs, TokensMs / BareMs);
   std::printf("  lookup: read, sort, match (no transfer)   %9.1f ms   %.2fx   <- must be at most 2x\n", LookupMs,
               LookupMs / BareMs);
-  std::printf("  end to end: FindAccountByLogin            %9.1f ms   %.2fx of fetch + bare parse (%.1f ms)\n",
+  std::printf("  end to end: FindAccountByLogin            %9.1f ms   %.2fx of fetch + bare parse (%.1f ms)"
+              "   <- must be at most 2x\n",
               EndToEndMs, EndToEndMs / FetchParseMs, FetchParseMs);
   std::printf("\npeak resident memory of a process that reads the %.1f MiB file and then\n", Bytes.size() / 1048576.0);
   std::printf("  does nothing more:  %7.1f MiB\n", LoadKb / 1024.0);
@@ -267,5 +268,5 @@ int main(int argc, char** argv) {
 
   Sim.Stop();
   std::filesystem::remove_all(Dir);
-  return LookupMs <= 2 * BareMs ? 0 : 2;
+  return LookupMs <= 2 * BareMs && EndToEndMs <= 2 * FetchParseMs ? 0 : 2;
 }

@@ -36,6 +36,9 @@ std::string TFirebaseClient::Get(const std::string& Path) {
 
 bool IsRefusedTokenReply(int32_t Status, std::string_view Reply, std::string& Message) {
   Message.clear();
+  // Only an error status can be a refusal. A successful reply is never parsed here: it may be the
+  // whole account directory, tens of megabytes read once more by the caller's streaming reader.
+  if (Status < 400) return false;
   const auto Json = nlohmann::ordered_json::parse(Reply, nullptr, false);
   if (Json.is_object())
     if (const auto Error = Json.find("error"); Error != Json.end() && Error->is_string())
