@@ -30,20 +30,12 @@ class SignInTest : public test::CloudFixture {
 
   void SetUp() override {
     CloudFixture::SetUp();
-    ResetAccountCacheForTests();
-    ResetSavedSignInCacheForTests();
     SetSavedSignInSleepForTests([](std::chrono::milliseconds) {});
     Sim.SetDatabase(nlohmann::json::parse(std::string(R"({"Lisanslar":{
       "acme":{"LoginName":"acme","Email":"info@acme.test","Sifre":"acme-1","Musteri":"Acme Ltd"},
       "kodlu":{"LoginName":"kodlu","Sifre":"k-2","Musteri":"Kodlu AS","TwoFactorEnabled":true,
                "TwoFactorSecret":")") + Secret +
                                           R"("}}})"));
-  }
-  void TearDown() override {
-    SetSavedSignInSleepForTests(nullptr);
-    ResetSavedSignInCacheForTests();
-    ResetAccountCacheForTests();
-    CloudFixture::TearDown();
   }
   std::string CurrentCode() {
     return GenerateTotpCode(

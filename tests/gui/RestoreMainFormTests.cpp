@@ -16,6 +16,7 @@
 #include "core/FileIO.h"
 #include "core/uAppConfig.h"
 #include "platform/Paths.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "windows/frmRestoreMain.h"
 
@@ -61,23 +62,16 @@ mkdir -p "${last}sub" && echo x > "${last}readme.txt" && echo b > "${last}sub/db
 class RestoreMainFormTest : public ::testing::Test {
  protected:
   test::TempDir Root;
-  std::string Program = Root / "program";
-  test::ScopedEnv Runtime{"XDG_RUNTIME_DIR", (Root / "runtime").c_str()};
+  test::IsolatedProcessState Process{Root};
+  const std::string& Program = Process.ProgramDir;
   std::shared_ptr<test::ScriptedDialogs> Dialogs = std::make_shared<test::ScriptedDialogs>();
 
   void SetUp() override {
     fs::create_directories(Program + "/sql");
-    fs::create_directories(Root / "runtime");
     for (const char* Name : {"RestoreDatabase.sh", "BackupFirebird.sh"})
       test::WriteBytes(Program + "/sql/" + Name, StandInScript);
     test::WriteBytes(Program + "/config/config.ini",
                      "[MSSQLBackup]\r\nServer=SRV\\SQL2019, 1435\r\nUserName=sa\r\nPassword=gizli\r\n");
-    platform::SetProgramDirForTests(Program);
-    TAppConfig::ResetInstanceForTests();
-  }
-  void TearDown() override {
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
   }
   std::string Backup(const std::string& Name) {
     const std::string Path = Root / ("backups/" + Name);
@@ -399,7 +393,7 @@ TEST_F(RestoreMainFormTest, RarItemsAreUnpackedIntoAFolderThatIsRemovedAfterward
   ASSERT_TRUE(test::WaitUntil([&] { return Finished(Form); }));
   EXPECT_EQ(Cell(Form, 0, 3), "Basarili") << Form.Items()[0].Message;
   EXPECT_NE(Calls().find("sub\\/db.bak"), std::string::npos) << "the backup, not the text file, is restored";
-  const std::string Work = Root / "runtime";
+  const std::string Work = Root / "run";
   bool Found = false;
   for (const auto& E : fs::recursive_directory_iterator(Work)) {
     if (E.path().filename() == "KorvessaRestore") {
