@@ -1,9 +1,12 @@
 #pragma once
 // What the window benchmarks share: the program pointed at a local cloud with its folders in a
-// scratch folder, and how long the window thread goes without running its event loop.
+// scratch folder, a window's controls by name, and how long the window thread goes without running
+// its event loop.
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QWidget>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -24,6 +27,18 @@ inline void UseLocalCloud(const std::string& Dir, int Port) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   std::filesystem::create_directories(Dir + "/program/config");
   platform::SetProgramDirForTests(Dir + "/program");
+}
+
+// The control of Window named Name (the name of the member that holds it, "FUserEdit"); a window
+// without one ends the benchmark.
+template <typename T>
+T* Control(QWidget& Window, const char* Name) {
+  T* Found = Window.findChild<T*>(QString::fromUtf8(Name));
+  if (!Found) {
+    std::fprintf(stderr, "the window has no control %s\n", Name);
+    std::exit(1);
+  }
+  return Found;
 }
 
 // Gaps between passes of the event loop, seen by a timer that asks to run every 2 ms.

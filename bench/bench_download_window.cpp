@@ -68,15 +68,17 @@ TWindowRun RunWindow(const std::string& Out, int64_t Size) {
   auto Dialogs = std::make_shared<TBenchDialogs>(Out);
   TRestoreDrivePickerForm Form(nullptr, Dialogs);  // fetches the catalogue: nothing is cached
   Form.show();
-  Form.FListButton->click();
+  auto* Status = bench::Control<QLabel>(Form, "FStatusLabel");
+  auto* Bar = bench::Control<QProgressBar>(Form, "FProgressBar");
+  bench::Control<QPushButton>(Form, "FListButton")->click();
   TWindowRun R;
   if (Form.FFiles.size() != 1) {
-    std::fprintf(stderr, "listing: %s\n", Form.FStatusLabel->text().toStdString().c_str());
+    std::fprintf(stderr, "listing: %s\n", Status->text().toStdString().c_str());
     return R;
   }
   QElapsedTimer Clock;
   qint64 LastMove = -1;
-  QObject::connect(Form.FProgressBar, &QProgressBar::valueChanged, [&](int Value) {
+  QObject::connect(Bar, &QProgressBar::valueChanged, [&](int Value) {
     const qint64 Now = Clock.nsecsElapsed();
     if (Value <= 0) return;  // the reset at the end
     if (LastMove >= 0) R.LongestStillMs = std::max(R.LongestStillMs, (Now - LastMove) / 1e6);
@@ -87,14 +89,14 @@ TWindowRun RunWindow(const std::string& Out, int64_t Size) {
   Clock.start();
   Probe.Start();
   const auto Start = Clock::now();
-  Form.FDownloadAllButton->click();
+  bench::Control<QPushButton>(Form, "FDownloadAllButton")->click();
   R.Seconds = Since(Start);
   Probe.Stop();
   R.LongestStallMs = Probe.Longest;
   const std::string File = Out + "/MUHASEBE_FULL_1.bak";
   R.Ok = Form.result() == mrOk && Form.FDownloadedFiles.size() == 1 && std::filesystem::exists(File) &&
          std::filesystem::file_size(File) == static_cast<uintmax_t>(Size);
-  if (!R.Ok) std::fprintf(stderr, "window: %s\n", Form.FStatusLabel->text().toStdString().c_str());
+  if (!R.Ok) std::fprintf(stderr, "window: %s\n", Status->text().toStdString().c_str());
   std::filesystem::remove(File);
   return R;
 }

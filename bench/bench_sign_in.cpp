@@ -87,19 +87,19 @@ int main(int argc, char** argv) {
     std::filesystem::remove(Dir + "/programdata/Korvessa/service_token.dat");
     TRestoreLoginForm Form(nullptr, std::make_shared<TQuietDialogs>());
     Form.show();
-    Form.FUserEdit->setText("acme");
-    Form.FPassEdit->setText("pw");
+    bench::Control<QLineEdit>(Form, "FUserEdit")->setText("acme");
+    bench::Control<QLineEdit>(Form, "FPassEdit")->setText("pw");
     bench::TStallProbe Probe;
     Probe.Start();
     const auto Start = Clock::now();
-    Form.FLoginButton->click();
+    bench::Control<QPushButton>(Form, "FLoginButton")->click();
     const double Seconds = Since(Start);
     Probe.Stop();
     const bool SignedIn = Form.result() == QDialog::Accepted;
     AllSignedIn = AllSignedIn && SignedIn;
     Worst = std::max(Worst, Probe.Longest);
     std::printf("%4d %11.1f ms %12.2f %s\n", I, Probe.Longest, Seconds,
-                SignedIn ? "signed in" : Form.FStatusLabel->text().toStdString().c_str());
+                SignedIn ? "signed in" : bench::Control<QLabel>(Form, "FStatusLabel")->text().toStdString().c_str());
   }
   bench::StopServer(Server);
   std::filesystem::remove_all(Dir);

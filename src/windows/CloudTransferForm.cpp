@@ -57,6 +57,7 @@ void TCloudTransferForm::AddFileList(QVBoxLayout* Root, const QStringList& Heade
   FListView->setSelectionBehavior(QAbstractItemView::SelectRows);
   FListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
   KeepSelectionVisible(FListView);
+  NameControls({KELVO_CONTROL(FListView)});
   auto* ListBox = new QVBoxLayout();
   ListBox->setContentsMargins(16, 4, 16, 4);
   ListBox->addWidget(FListView);
@@ -70,6 +71,8 @@ void TCloudTransferForm::AddBottomPanel(QVBoxLayout* Root, const char* Status) {
   FProgressBar->setTextVisible(false);
   FStatusLabel = new TFittedLabel(QString::fromUtf8(Status), FBottomPanel);
   FCloseButton = MakeButton(FBottomPanel, "Kapat", 0, BottomButtonTop, 110, 34);
+  NameControls({KELVO_CONTROL(FBottomPanel), KELVO_CONTROL(FProgressBar), KELVO_CONTROL(FStatusLabel),
+                KELVO_CONTROL(FCloseButton)});
   Root->addWidget(FBottomPanel);
   PlaceBottomControls();
 }

@@ -62,15 +62,17 @@ class TCloudTransferForm : public QDialog {
   bool FCancelRequested = false;
   bool FBusy = false;
 
+ protected:
+  TCloudTransferForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs);
+
+  // The controls both windows have; the plan box is the window's own to place. Each carries its
+  // member's name.
   QComboBox* FPlanCombo = nullptr;
   QTreeWidget* FListView = nullptr;
   QFrame* FBottomPanel = nullptr;
   QProgressBar* FProgressBar = nullptr;
   QLabel* FStatusLabel = nullptr;
   QPushButton* FCloseButton = nullptr;
-
- protected:
-  TCloudTransferForm(QWidget* Owner, std::shared_ptr<IDialogs> Dialogs);
 
   void closeEvent(QCloseEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;

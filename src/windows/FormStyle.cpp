@@ -81,6 +81,10 @@ QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top, const QF
   return Label;
 }
 
+void NameControls(std::initializer_list<TNamedControl> Controls) {
+  for (const TNamedControl& C : Controls) C.Control->setObjectName(QString::fromLatin1(C.Name));
+}
+
 QPushButton* MakeButton(QWidget* Parent, const char* Text, int Left, int Top, int Width, int Height) {
   auto* Button = new QPushButton(QString::fromUtf8(Text), Parent);
   Button->setGeometry(Left, Top, Width, Height);

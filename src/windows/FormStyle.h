@@ -5,12 +5,14 @@
 #include <QFont>
 #include <QLabel>
 #include <QString>
+#include <initializer_list>
 #include <string>
 
 class QAbstractItemView;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QObject;
 class QPushButton;
 class QWidget;
 
@@ -39,6 +41,17 @@ void SetTextColour(QWidget* Widget, const QColor& Colour);
 void MaskWithStars(QLineEdit* Edit);
 // The selected rows stay highlighted while another control has the focus.
 void KeepSelectionVisible(QAbstractItemView* View);
+
+// A window's controls carry the names of the members that hold them ("FUserEdit"): that is how
+// tests, and Qt's own tools on the running program, find a control without reaching into the
+// window. KELVO_CONTROL(FUserEdit) pairs a member with its own name, so the two cannot drift apart.
+struct TNamedControl {
+  QObject* Control;
+  const char* Name;
+};
+void NameControls(std::initializer_list<TNamedControl> Controls);
+#define KELVO_CONTROL(Member) \
+  ::kelvo::TNamedControl { Member, #Member }
 
 // A status or error line that is always readable: the text wraps within the label, and when it
 // still does not fit, the last line that fits ends in "..." and the whole text is the label's

@@ -63,6 +63,9 @@ void TRestoreDrivePickerForm::BuildLayout() {
   FDownloadButton->setEnabled(false);
   FDownloadAllButton->setEnabled(false);
   FCancelButton->setEnabled(false);
+  NameControls({KELVO_CONTROL(FHeaderPanel), KELVO_CONTROL(FTitleLabel), KELVO_CONTROL(FPlanLabel),
+                KELVO_CONTROL(FPlanCombo), KELVO_CONTROL(FListButton), KELVO_CONTROL(FSyncButton),
+                KELVO_CONTROL(FDownloadButton), KELVO_CONTROL(FDownloadAllButton), KELVO_CONTROL(FCancelButton)});
 
   OnClick(FListButton, [this] { ListBackups(); });
   OnClick(FSyncButton, [this] { SyncCloudCatalogue(true); });

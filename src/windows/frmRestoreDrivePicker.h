@@ -29,16 +29,8 @@ class TRestoreDrivePickerForm : public TCloudTransferForm {
   void ListBackups();
   void DownloadFiles(bool SelectedOnly);
 
+  // Every file downloaded while the window was open, in order; the queue window takes them.
   std::vector<std::string> FDownloadedFiles;
-
-  QFrame* FHeaderPanel = nullptr;
-  QLabel* FTitleLabel = nullptr;
-  QLabel* FPlanLabel = nullptr;
-  QPushButton* FListButton = nullptr;
-  QPushButton* FSyncButton = nullptr;
-  QPushButton* FDownloadButton = nullptr;
-  QPushButton* FDownloadAllButton = nullptr;
-  QPushButton* FCancelButton = nullptr;
 
  protected:
   // Escape does nothing while work runs; otherwise it closes like "Kapat", handing over what was
@@ -48,6 +40,15 @@ class TRestoreDrivePickerForm : public TCloudTransferForm {
  private:
   void BuildLayout();
   void CloseButtonClick();
+
+  QFrame* FHeaderPanel = nullptr;
+  QLabel* FTitleLabel = nullptr;
+  QLabel* FPlanLabel = nullptr;
+  QPushButton* FListButton = nullptr;
+  QPushButton* FSyncButton = nullptr;
+  QPushButton* FDownloadButton = nullptr;
+  QPushButton* FDownloadAllButton = nullptr;
+  QPushButton* FCancelButton = nullptr;
 };
 
 }  // namespace kelvo

@@ -60,6 +60,10 @@ void TRestoreFolderForm::BuildLayout() {
   FCancelButton = MakeButton(FBottomPanel, "Durdur", 210, BottomButtonTop, 110, 34);
   FRestoreButton->setEnabled(false);
   FCancelButton->setEnabled(false);
+  NameControls({KELVO_CONTROL(FTopPanel), KELVO_CONTROL(FPlanLabel), KELVO_CONTROL(FPlanCombo),
+                KELVO_CONTROL(FListButton), KELVO_CONTROL(FTargetLabel), KELVO_CONTROL(FTargetEdit),
+                KELVO_CONTROL(FBrowseButton), KELVO_CONTROL(FOverwriteCheck), KELVO_CONTROL(FRestoreButton),
+                KELVO_CONTROL(FCancelButton)});
 
   OnClick(FListButton, [this] { ListFolderFiles(); });
   OnClick(FBrowseButton, [this] { BrowseButtonClick(); });

@@ -30,6 +30,10 @@ class TRestoreFolderForm : public TCloudTransferForm {
   void RestoreFiles();
   void JobProgress(const TCloudJobProgress& Progress) override;
 
+ private:
+  void BuildLayout();
+  void BrowseButtonClick();
+
   QFrame* FTopPanel = nullptr;
   QLabel* FPlanLabel = nullptr;
   QPushButton* FListButton = nullptr;
@@ -39,10 +43,6 @@ class TRestoreFolderForm : public TCloudTransferForm {
   QCheckBox* FOverwriteCheck = nullptr;
   QPushButton* FRestoreButton = nullptr;
   QPushButton* FCancelButton = nullptr;
-
- private:
-  void BuildLayout();
-  void BrowseButtonClick();
 };
 
 }  // namespace kelvo

@@ -93,6 +93,11 @@ void TRestoreLoginForm::BuildLayout() {
   FLoginButton->setDefault(true);
   FCancelButton = new QPushButton("Vazgec", this);
   FCancelButton->setGeometry(338, 322, 80, 34);
+  NameControls({KELVO_CONTROL(FHeaderPanel), KELVO_CONTROL(FTitleLabel), KELVO_CONTROL(FSubtitleLabel),
+                KELVO_CONTROL(FUserLabel), KELVO_CONTROL(FUserEdit), KELVO_CONTROL(FPassLabel),
+                KELVO_CONTROL(FPassEdit), KELVO_CONTROL(FTotpPanel), KELVO_CONTROL(FTotpLabel),
+                KELVO_CONTROL(FTotpEdit), KELVO_CONTROL(FStatusLabel), KELVO_CONTROL(FLoginButton),
+                KELVO_CONTROL(FCancelButton)});
 
   for (QLineEdit* Edit : {FUserEdit, FPassEdit, FTotpEdit}) Edit->installEventFilter(this);
   connect(FLoginButton, &QPushButton::clicked, this, [this] { LoginButtonClick(); });

@@ -39,8 +39,7 @@ class TRestoreLoginForm : public QDialog {
 
   std::shared_ptr<IDialogs> FDialogs;
 
- public:
-  // Controls (tests read and click them).
+  // Controls, each named after its member.
   QFrame* FHeaderPanel = nullptr;
   QLabel* FTitleLabel = nullptr;
   QLabel* FSubtitleLabel = nullptr;
@@ -55,7 +54,6 @@ class TRestoreLoginForm : public QDialog {
   QPushButton* FLoginButton = nullptr;
   QPushButton* FCancelButton = nullptr;
 
- private:
   bool FTotpRequired = false;
 };
 

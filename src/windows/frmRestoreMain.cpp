@@ -168,6 +168,16 @@ void TRestoreMainForm::BuildLayout() {
   FStopButton->setEnabled(false);
   Root->addWidget(FBottomPanel);
   PlaceBottomControls();
+  NameControls({KELVO_CONTROL(FHeaderPanel), KELVO_CONTROL(FTitleLabel), KELVO_CONTROL(FSubtitleLabel),
+                KELVO_CONTROL(FConnGroup), KELVO_CONTROL(FServerEdit), KELVO_CONTROL(FPortEdit),
+                KELVO_CONTROL(FUserEdit), KELVO_CONTROL(FPasswordEdit), KELVO_CONTROL(FTestButton),
+                KELVO_CONTROL(FConnStatusLabel)});
+  NameControls({KELVO_CONTROL(FListView), KELVO_CONTROL(FSidePanel), KELVO_CONTROL(FAddButton),
+                KELVO_CONTROL(FRemoveButton), KELVO_CONTROL(FCloudButton), KELVO_CONTROL(FFolderRestoreButton)});
+  NameControls({KELVO_CONTROL(FOptionsPanel), KELVO_CONTROL(FOriginalPathsCheck), KELVO_CONTROL(FOverwriteCheck),
+                KELVO_CONTROL(FRarPassLabel), KELVO_CONTROL(FRarPassEdit), KELVO_CONTROL(FBottomPanel),
+                KELVO_CONTROL(FProgressBar), KELVO_CONTROL(FStatusLabel), KELVO_CONTROL(FStartButton),
+                KELVO_CONTROL(FStopButton)});
 
   auto Wire = [this](QPushButton* B, void (TRestoreMainForm::*Handler)()) {
     connect(B, &QPushButton::clicked, this,

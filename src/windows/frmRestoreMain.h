@@ -118,8 +118,7 @@ class TRestoreMainForm : public QWidget {
   mutable std::mutex FItemLock;
   bool FRunning = false;
 
- public:
-  // Controls, named as the rest of the product refers to them (tests read and click them).
+  // Controls, named as the rest of the product refers to them; each carries its member's name.
   QFrame* FHeaderPanel = nullptr;
   QLabel* FTitleLabel = nullptr;
   QLabel* FSubtitleLabel = nullptr;

@@ -289,12 +289,7 @@ class AccountStoreTest : public test::CloudFixture {
  protected:
   void SetUp() override {
     CloudFixture::SetUp();
-    ResetAccountCacheForTests();
     Sim.SetDatabase(Json::parse(Directory));
-  }
-  void TearDown() override {
-    ResetAccountCacheForTests();
-    CloudFixture::TearDown();
   }
 
   // Looks Login up; the message must be empty exactly when it was found.

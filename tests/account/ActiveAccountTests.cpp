@@ -15,18 +15,10 @@ class ActiveAccountTest : public test::CloudFixture {
  protected:
   void SetUp() override {
     CloudFixture::SetUp();
-    ResetAccountCacheForTests();
-    ResetSavedSignInCacheForTests();
     Sim.SetDatabase(Json::parse(R"({"Lisanslar":{
       "acme":{"LoginName":"acme","Email":"info@acme.test","Sifre":"current","Musteri":"Acme Ltd",
               "OAuthClientID":"acme-client"}}})"));
   }
-  void TearDown() override {
-    ResetSavedSignInCacheForTests();
-    ResetAccountCacheForTests();
-    CloudFixture::TearDown();
-  }
-
   bool Active(TFirebaseManagedAccount& Account, std::string& Message) {
     Account.LoginName = "stale";
     Message = "stale";

@@ -6,6 +6,7 @@
 #include "core/Endpoints.h"
 #include "core/uAppConfig.h"
 #include "platform/Paths.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo {
@@ -14,20 +15,13 @@ namespace {
 class EndpointsTest : public ::testing::Test {
  protected:
   test::TempDir Root;
-  std::string ProgramDir = Root / "program";
-  test::ScopedEnv PD{"PROGRAMDATA", (Root / "programdata").c_str()};
-  test::ScopedEnv AD{"APPDATA", (Root / "appdata").c_str()};
-  test::ScopedEnv AuthHost{"FIREBASE_AUTH_EMULATOR_HOST", nullptr};
-  test::ScopedEnv DatabaseHost{"FIREBASE_DATABASE_EMULATOR_HOST", nullptr};
+  test::IsolatedProcessState Process{Root};
+  const std::string& ProgramDir = Process.ProgramDir;
 
   void SetUp() override {
+    Process.SetEnv("FIREBASE_AUTH_EMULATOR_HOST", nullptr);
+    Process.SetEnv("FIREBASE_DATABASE_EMULATOR_HOST", nullptr);
     std::filesystem::create_directories(ProgramDir + "/config");
-    platform::SetProgramDirForTests(ProgramDir);
-    TAppConfig::ResetInstanceForTests();
-  }
-  void TearDown() override {
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
   }
   void WriteIni(const std::string& Text) { test::WriteBytes(ProgramDir + "/config/config.ini", Text); }
 };

@@ -20,6 +20,7 @@
 #include "platform/MachineLock.h"
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo {
@@ -81,35 +82,21 @@ class LockHolder {
 class SavedSignIn : public ::testing::Test {
  protected:
   test::TempDir Root;
-  std::string ProgramDir = Root / "program";
-  test::ScopedEnv ProgramData{"PROGRAMDATA", (Root / "programdata").c_str()};
-  test::ScopedEnv AppData{"APPDATA", (Root / "appdata").c_str()};
-  test::ScopedEnv LockDir{"KELVO_LOCK_DIR", (Root / "locks").c_str()};
+  test::IsolatedProcessState Process{Root};
+  const std::string& ProgramDir = Process.ProgramDir;
   std::chrono::system_clock::time_point ClockNow =
       std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
   std::vector<std::chrono::milliseconds> Pauses;
   std::function<void()> OnPause;
 
   void SetUp() override {
-    fs::create_directories(ProgramDir);
-    platform::SetProgramDirForTests(ProgramDir);
-    TAppConfig::ResetInstanceForTests();
+    Process.SetEnv("KELVO_LOCK_DIR", (Root / "locks").c_str());
     platform::SetMachineIdentitySource([] { return std::string("this-computer"); });
     platform::SetClock([this] { return ClockNow; });
     SetSavedSignInSleepForTests([this](std::chrono::milliseconds Duration) {
       Pauses.push_back(Duration);
       if (OnPause) OnPause();
     });
-    ResetSavedSignInCacheForTests();
-  }
-  void TearDown() override {
-    ResetSavedSignInCacheForTests();
-    SetSavedSignInSleepForTests({});
-    SetSavedSignInReaderForTests({});
-    platform::SetClock({});
-    platform::SetMachineIdentitySource({});
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
   }
 
   std::string FilePath() const { return ProgramDir + "/config/" + FileName; }

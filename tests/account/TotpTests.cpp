@@ -11,6 +11,7 @@
 #include "account/uTotp.h"
 #include "platform/Clock.h"
 #include "support/Fixtures.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo {
@@ -45,7 +46,7 @@ class ScopedTimeZone {
 // Codes are checked against a clock the test sets, in UTC seconds.
 class TotpClock : public ::testing::Test {
  protected:
-  void TearDown() override { platform::SetClock({}); }
+  test::IsolatedProcessState Process;
   static void SetTime(int64_t UnixSeconds) {
     const auto At = std::chrono::system_clock::time_point(std::chrono::seconds(UnixSeconds));
     platform::SetClock([At] { return At; });

@@ -1,10 +1,9 @@
 #pragma once
 // Cloud restore tests against an in-process cloudsim: the account directory with a signed-in
 // account "acme" ("Acme Ltd"), the token endpoint and the Drive named in config.ini, a live token
-// cache, and a private temporary folder of the test's own. The account's Drive folder is created
-// in memory; tests add plan folders and files to it.
+// cache, and Turkish regional settings. The account's Drive folder is created in memory; tests add
+// plan folders and files to it.
 #include <chrono>
-#include <filesystem>
 #include <string>
 
 #include "../account/CloudFixture.h"
@@ -12,23 +11,16 @@
 #include "account/uFirebaseActiveAccount.h"
 #include "core/DateTimes.h"
 #include "drive/uGoogleAuth.h"
-#include "platform/Regional.h"
 
 namespace kelvo::test {
 
 class CloudCatalogueFixture : public CloudFixture {
  protected:
-  std::string RunDir = Root / "run";
-  ScopedEnv Runtime{"XDG_RUNTIME_DIR", RunDir.c_str()};
-  platform::TRegionalSettings Regional{',', "%d.%m.%Y", "%H:%M:%S"};
   std::string AccountFolderId;
 
   void SetUp() override {
     CloudFixture::SetUp();
-    std::filesystem::create_directories(RunDir);
-    platform::SetRegionalSettingsForTests(&Regional);
-    ResetAccountCacheForTests();
-    ResetSavedSignInCacheForTests();
+    Process.UseTurkishRegionalSettings();
     Sim.SetDatabase(nlohmann::ordered_json::parse(
         R"({"Lisanslar":{"acme":{"LoginName":"acme","Sifre":"pw","Musteri":"Acme Ltd"}}})"));
     Sim.AddRefreshToken("1//refresh");
@@ -38,13 +30,6 @@ class CloudCatalogueFixture : public CloudFixture {
     SaveSavedSignIn({"acme", "pw", "Acme Ltd"});
     WriteTokenCache();
     AccountFolderId = Sim.AddDriveFolder(Sim.DriveRootId(), "Acme Ltd");
-  }
-
-  void TearDown() override {
-    ResetSavedSignInCacheForTests();
-    ResetAccountCacheForTests();
-    platform::SetRegionalSettingsForTests(nullptr);
-    CloudFixture::TearDown();
   }
 
   void WriteTokenCache() {
@@ -58,7 +43,7 @@ class CloudCatalogueFixture : public CloudFixture {
     return std::chrono::system_clock::time_point{} + std::chrono::seconds(1735689600 + Minutes * 60);
   }
 
-  std::string PrivateTempFolder() { return RunDir + "/kelvo-" + std::to_string(getuid()); }
+  std::string PrivateTempFolder() { return Root / ("run/kelvo-" + std::to_string(getuid())); }
 };
 
 }  // namespace kelvo::test

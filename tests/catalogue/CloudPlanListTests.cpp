@@ -6,6 +6,7 @@
 #include "catalogue/uRestoreMetadata.h"
 #include "core/FileIO.h"
 #include "platform/MachineProtection.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 using namespace kelvo;
@@ -28,11 +29,11 @@ std::vector<std::string> Names(const std::vector<TBackupPlan>& Plans) {
 class CloudPlanCacheTest : public ::testing::Test {
  protected:
   test::TempDir Base;
+  test::IsolatedProcessState Process;
   std::string CloudFile() const { return JoinPath(GetRestoreMetadataDir(Base.path()), "plans.json"); }
   void SetUp() override {
     platform::SetMachineIdentitySource([] { return std::string("machine-a-0123456789"); });
   }
-  void TearDown() override { platform::SetMachineIdentitySource({}); }
 };
 
 }  // namespace

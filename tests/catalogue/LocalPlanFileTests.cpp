@@ -12,6 +12,7 @@
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 using namespace kelvo;
@@ -27,9 +28,9 @@ class LocalPlanFileTest : public ::testing::Test {
  protected:
   test::TempDir Config;
   std::string PlanFile = Config / "backupplans.json";
+  test::IsolatedProcessState Process;
 
   void SetUp() override { UseMachine("machine-a-0123456789abcdef"); }
-  void TearDown() override { platform::SetMachineIdentitySource({}); }
 
   void WritePlans(const std::string& Text) const { test::WriteBytes(PlanFile, std::string(Utf8Bom) + Text); }
   std::vector<TBackupPlan> Load() const { return TBackupPlanStore(Config.path()).LoadPlans(); }

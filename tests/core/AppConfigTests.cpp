@@ -8,6 +8,7 @@
 #include "core/uLogger.h"
 #include "core/uSecureString.h"
 #include "platform/Paths.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 using namespace kelvo;
@@ -19,21 +20,10 @@ namespace {
 class AppConfigTest : public ::testing::Test {
  protected:
   test::TempDir Root;
-  std::string ProgramDir = Root / "program";
+  test::IsolatedProcessState Process{Root};
+  const std::string& ProgramDir = Process.ProgramDir;
   std::string ProgramData = Root / "programdata";
   std::string AppData = Root / "appdata";
-  test::ScopedEnv PD{"PROGRAMDATA", ProgramData.c_str()};
-  test::ScopedEnv AD{"APPDATA", AppData.c_str()};
-
-  void SetUp() override {
-    fs::create_directories(ProgramDir);
-    platform::SetProgramDirForTests(ProgramDir);
-    TAppConfig::ResetInstanceForTests();
-  }
-  void TearDown() override {
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
-  }
   std::string ConfigIni() const { return ProgramDir + "/config/config.ini"; }
   TAppConfig& Start(const std::string& Ini) {
     test::WriteBytes(ConfigIni(), Ini);

@@ -1,23 +1,21 @@
 #pragma once
-// Drive tests against an in-process cloudsim: a program folder of their own whose config.ini points
-// the token endpoint and the Drive at the server, one fixed clock shared by the program and the
-// server, pinned regional settings and machine identity, and short HTTP time-outs.
+// Drive tests against an in-process cloudsim: the program's process-wide state and folders of their
+// own, config.ini pointing the token endpoint and the Drive at the server, one fixed clock shared by
+// the program and the server, Turkish regional settings, a machine identity of the test's own, and
+// short waits for the cloud.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <string>
 
 #include "cloudsim/CloudSim.h"
 #include "core/DateTimes.h"
-#include "core/HttpClient.h"
 #include "core/uAppConfig.h"
 #include "drive/uGoogleAuth.h"
 #include "platform/Clock.h"
 #include "platform/MachineProtection.h"
-#include "platform/Paths.h"
-#include "platform/Regional.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo::test {
@@ -31,21 +29,14 @@ class DriveFixture : public ::testing::Test {
   using TimePoint = std::chrono::system_clock::time_point;
 
   TempDir Root;
-  std::string ProgramDir = Root / "program";
-  ScopedEnv PD{"PROGRAMDATA", (Root / "programdata").c_str()};
-  ScopedEnv AD{"APPDATA", (Root / "appdata").c_str()};
+  IsolatedProcessState Process{Root};
+  const std::string& ProgramDir = Process.ProgramDir;
   cloudsim::TCloudSim Sim;
   // 2025-03-10 09:00:00 UTC.
   std::atomic<TimePoint> ClockNow{TimePoint{} + std::chrono::seconds(1741597200)};
-  platform::TRegionalSettings Regional{',', "%d.%m.%Y", "%H:%M:%S"};
-
-  ScopedQuickRetries QuickRetries;
 
   void SetUp() override {
-    std::filesystem::create_directories(ProgramDir);
-    platform::SetProgramDirForTests(ProgramDir);
-    TAppConfig::ResetInstanceForTests();
-    platform::SetRegionalSettingsForTests(&Regional);
+    Process.UseTurkishRegionalSettings();
     platform::SetMachineIdentitySource([] { return std::string("kelvo-drive-test-machine"); });
     platform::SetClock([this] { return ClockNow.load(); });
     Sim.SetClock([this] { return ClockNow.load(); });
@@ -53,22 +44,11 @@ class DriveFixture : public ::testing::Test {
     Sim.Start();
     WriteBytes(ProgramDir + "/config/config.ini",
                "[Endpoints]\r\nGoogleTokenUrl=" + Sim.TokenUrl() + "\r\nGoogleDriveUrl=" + Sim.DriveUrl() + "\r\n");
-    THttpTimeouts Short;
-    Short.ConnectMs = 2000;
-    Short.TotalMs = 1500;
-    Short.LowSpeedSeconds = 1;
-    THttpClient::SetDefaultTimeouts(Short);
+    Process.UseShortCloudWaits();
   }
 
-  void TearDown() override {
-    Sim.Stop();
-    THttpClient::SetDefaultTimeouts(THttpTimeouts{});
-    platform::SetClock({});
-    platform::SetMachineIdentitySource({});
-    platform::SetRegionalSettingsForTests(nullptr);
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
-  }
+  // The server stops before the clock it reads goes.
+  void TearDown() override { Sim.Stop(); }
 
   void Advance(std::chrono::seconds Seconds) { ClockNow = ClockNow.load() + Seconds; }
   std::string ConfigDir() { return TAppConfig::Instance().GetConfigDir(); }

@@ -1,7 +1,7 @@
 #pragma once
 // Token directory and sign-in tests against an in-process cloudsim: the account tests' cloud (the
-// database emulator, the service account, the shared clock) with pinned regional settings, every
-// cache of the directories forgotten between tests, and a customer account "acme" signed in.
+// database emulator, the service account, the shared clock, every cache forgotten between tests)
+// with Turkish regional settings, and a customer account "acme" signed in.
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -19,19 +19,12 @@ namespace kelvo::test {
 class TokenDirectoryFixture : public CloudFixture {
  protected:
   using Json = nlohmann::ordered_json;
-  platform::TRegionalSettings Regional{',', "%d.%m.%Y", "%H:%M:%S"};
 
   void SetUp() override {
     CloudFixture::SetUp();
-    platform::SetRegionalSettingsForTests(&Regional);
-    ForgetCaches();
+    Process.UseTurkishRegionalSettings();
   }
-  void TearDown() override {
-    ConfigureLog({});
-    ForgetCaches();
-    platform::SetRegionalSettingsForTests(nullptr);
-    CloudFixture::TearDown();
-  }
+  // The directories' caches, forgotten mid-test.
   static void ForgetCaches() {
     ResetAccountCacheForTests();
     ResetSavedSignInCacheForTests();

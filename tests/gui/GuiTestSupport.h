@@ -1,17 +1,27 @@
 #pragma once
 // Helpers for driving the real windows offscreen: scripted dialogs that record what was shown, a
-// wait that keeps the event loop running, and screenshots for review.
+// control found by its name, a wait that keeps the event loop running, and screenshots for review.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -75,6 +85,37 @@ class ScriptedDialogs : public IDialogs {
       if (D.Kind == Kind) R.push_back(D);
     return R;
   }
+};
+
+// The control of Window named Name (a window names its controls after the members that hold them,
+// "FUserEdit"); the windows it has opened are not searched. Raises, failing the test with both
+// names, when Window has no such control, more than one, or one that is not a T.
+template <typename T>
+T* Child(QWidget& Window, const char* Name) {
+  std::vector<QWidget*> Found;
+  for (QWidget* Widget : Window.findChildren<QWidget*>(QString::fromUtf8(Name)))
+    if (Widget->window() == &Window) Found.push_back(Widget);
+  if (Found.size() == 1)
+    if (auto* Control = dynamic_cast<T*>(Found[0])) return Control;
+  throw std::logic_error("window \"" + Window.windowTitle().toStdString() + "\": " +
+                         (Found.empty()      ? "no control"
+                          : Found.size() > 1 ? "more than one control"
+                                             : std::string("a ") + Found[0]->metaObject()->className()) +
+                         " named " + Name + " where a " + T::staticMetaObject.className() + " was expected");
+}
+
+// Child for each kind of control the windows have: Ui.Edit("FUserEdit")->setText(...).
+struct WindowControls {
+  QWidget& Window;
+  QFrame* Panel(const char* Name) const { return Child<QFrame>(Window, Name); }
+  QGroupBox* Group(const char* Name) const { return Child<QGroupBox>(Window, Name); }
+  QLabel* Label(const char* Name) const { return Child<QLabel>(Window, Name); }
+  QLineEdit* Edit(const char* Name) const { return Child<QLineEdit>(Window, Name); }
+  QCheckBox* Check(const char* Name) const { return Child<QCheckBox>(Window, Name); }
+  QComboBox* Combo(const char* Name) const { return Child<QComboBox>(Window, Name); }
+  QPushButton* Button(const char* Name) const { return Child<QPushButton>(Window, Name); }
+  QTreeWidget* List(const char* Name) const { return Child<QTreeWidget>(Window, Name); }
+  QProgressBar* Bar(const char* Name) const { return Child<QProgressBar>(Window, Name); }
 };
 
 // Runs the event loop until Condition holds or the time is up; returns Condition().

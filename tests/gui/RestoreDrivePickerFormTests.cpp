@@ -48,42 +48,46 @@ class DrivePickerTest : public test::CloudCatalogueFixture {
                        At(100 - I));
   }
   void FetchCatalogue(TRestoreDrivePickerForm& F) {
-    F.FSyncButton->click();
-    ASSERT_EQ(F.FPlanCombo->count(), 1) << F.FStatusLabel->text().toStdString();
+    const test::WindowControls Ui{F};
+    Ui.Button("FSyncButton")->click();
+    ASSERT_EQ(Ui.Combo("FPlanCombo")->count(), 1) << Ui.Label("FStatusLabel")->text().toStdString();
   }
-  static std::string Status(TRestoreDrivePickerForm& F) { return F.FStatusLabel->text().toStdString(); }
+  static std::string Status(TRestoreDrivePickerForm& F) {
+    return test::Child<QLabel>(F, "FStatusLabel")->text().toStdString();
+  }
 };
 
 TEST_F(DrivePickerTest, OpensWithACatalogueFetchAndOffersOnlyDatabasePlans) {
   TRestoreDrivePickerForm F(nullptr, Dialogs);
+  const test::WindowControls Ui{F};
   // Nothing cached and nothing in the cloud: fetched at once, reported in the status line only.
   EXPECT_EQ(Status(F),
             "Bulutta restoremeta klasorunde bilgi dosyasi bulunamadi. Bilgiler ilk yedek alindiginda otomatik olusur.");
   EXPECT_TRUE(Dialogs->Shown.empty());
   EXPECT_EQ(F.windowTitle(), "Buluttan Yedek Indir");
-  EXPECT_FALSE(F.FListButton->isEnabled());
-  EXPECT_FALSE(F.FDownloadAllButton->isEnabled());
+  EXPECT_FALSE(Ui.Button("FListButton")->isEnabled());
+  EXPECT_FALSE(Ui.Button("FDownloadAllButton")->isEnabled());
   // The sync button's failure also shows a dialog.
-  F.FSyncButton->click();
+  Ui.Button("FSyncButton")->click();
   ASSERT_EQ(Dialogs->OfKind("warning").size(), 1u);
 
   SeedCloud(2);
-  F.FSyncButton->click();
-  ASSERT_EQ(F.FPlanCombo->count(), 1);
-  EXPECT_EQ(F.FPlanCombo->itemText(0).toStdString(), "Gece  [SQL - MUHASEBE]");
+  Ui.Button("FSyncButton")->click();
+  ASSERT_EQ(Ui.Combo("FPlanCombo")->count(), 1);
+  EXPECT_EQ(Ui.Combo("FPlanCombo")->itemText(0).toStdString(), "Gece  [SQL - MUHASEBE]");
   EXPECT_EQ(Status(F), "Plan listesi ve 1 yedek bilgi dosyasi buluttan alindi.");
-  EXPECT_EQ(F.FProgressBar->value(), 0);  // the catalogue's own files are no download to show
-  F.FListButton->click();
-  ASSERT_EQ(F.FListView->topLevelItemCount(), 2);
+  EXPECT_EQ(Ui.Bar("FProgressBar")->value(), 0);  // the catalogue's own files are no download to show
+  Ui.Button("FListButton")->click();
+  ASSERT_EQ(Ui.List("FListView")->topLevelItemCount(), 2);
   EXPECT_EQ(Status(F), "2 yedek dosyasi bulundu.");
-  auto* Row = F.FListView->topLevelItem(0);
+  auto* Row = Ui.List("FListView")->topLevelItem(0);
   EXPECT_EQ(Row->text(0), "MUHASEBE_FULL_1.bak");
   EXPECT_EQ(Row->text(1), "1000 B");
   EXPECT_EQ(Row->text(3), "BAK");
   EXPECT_EQ(Row->text(2).size(), 16);
-  EXPECT_FALSE(F.FDownloadButton->isEnabled());
+  EXPECT_FALSE(Ui.Button("FDownloadButton")->isEnabled());
   Row->setSelected(true);
-  EXPECT_TRUE(F.FDownloadButton->isEnabled());
+  EXPECT_TRUE(Ui.Button("FDownloadButton")->isEnabled());
   F.show();
   test::SaveScreenshot(&F, "drive_picker");
 
@@ -105,10 +109,11 @@ TEST_F(DrivePickerTest, DownloadAllFromTheQueueWindowQueuesFilesWithTheirDatabas
   TRestoreMainForm Main(nullptr, Dialogs);
   Dialogs->FolderAnswers.push_back({true, Out});
   test::WhenModal<TRestoreDrivePickerForm> Drive([](TRestoreDrivePickerForm& F) {
-    F.FListButton->click();
-    F.FDownloadAllButton->click();  // closes the window with OK
+    const test::WindowControls Ui{F};
+    Ui.Button("FListButton")->click();
+    Ui.Button("FDownloadAllButton")->click();  // closes the window with OK
   });
-  Main.FCloudButton->click();
+  test::WindowControls{Main}.Button("FCloudButton")->click();
   ASSERT_TRUE(Drive.Driven);
   ASSERT_EQ(Main.Items().size(), 3u);
   for (int I = 0; I < 3; ++I) {
@@ -116,7 +121,8 @@ TEST_F(DrivePickerTest, DownloadAllFromTheQueueWindowQueuesFilesWithTheirDatabas
     EXPECT_TRUE(fs::exists(Main.Items()[I].FilePath));
   }
   EXPECT_EQ(Main.Items()[0].DatabaseName, "MUHASEBE");
-  EXPECT_EQ(Main.FStatusLabel->text().toStdString(), "3 dosya buluttan indirildi ve listeye eklendi.");
+  EXPECT_EQ(test::WindowControls{Main}.Label("FStatusLabel")->text().toStdString(),
+            "3 dosya buluttan indirildi ve listeye eklendi.");
   EXPECT_EQ(Dialogs->OfKind("folder").at(0).Text, "Yedeklerin indirilecegi klasoru secin");
 }
 
@@ -124,8 +130,9 @@ TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveStopsItAtOnceAndHandsOverTheF
   SeedCloud(5, 60000);
   test::WriteBytes(Out + "/MUHASEBE_FULL_1.bak", "old");
   TRestoreDrivePickerForm F(nullptr, Dialogs);
+  const test::WindowControls Ui{F};
   FetchCatalogue(F);
-  F.FListButton->click();
+  Ui.Button("FListButton")->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
   cloudsim::TFault Slow;
   Slow.Kind = cloudsim::TFaultKind::Throttle;
@@ -137,13 +144,13 @@ TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveStopsItAtOnceAndHandsOverTheF
   QTimer Poll;
   int MaxProgress = 0;
   QObject::connect(&Poll, &QTimer::timeout, [&] {
-    MaxProgress = std::max(MaxProgress, F.FProgressBar->value());
-    if (F.FStatusLabel->text().contains("(2/5)") && !F.FCancelRequested) F.FCancelButton->click();
+    MaxProgress = std::max(MaxProgress, Ui.Bar("FProgressBar")->value());
+    if (Ui.Label("FStatusLabel")->text().contains("(2/5)") && !F.FCancelRequested) Ui.Button("FCancelButton")->click();
   });
   Poll.start(10);
   // Escape while the run works does nothing.
   QTimer::singleShot(50, &F, [&F] { QTest::keyClick(&F, Qt::Key_Escape); });
-  F.FDownloadAllButton->click();
+  Ui.Button("FDownloadAllButton")->click();
   Poll.stop();
   EXPECT_EQ(Status(F), "Iptal edildi. 1 dosya indirildi.");
   QApplication::processEvents();
@@ -159,8 +166,8 @@ TEST_F(DrivePickerTest, CancelDuringTheSecondOfFiveStopsItAtOnceAndHandsOverTheF
                                              Two(T.Hour), Two(T.Minute), Two(T.Second)));
   EXPECT_EQ(fs::file_size(F.FDownloadedFiles[0]), 60000u);
   EXPECT_FALSE(fs::exists(Out + "/MUHASEBE_FULL_3.bak"));
-  EXPECT_TRUE(F.FCloseButton->isEnabled());
-  F.FCloseButton->click();
+  EXPECT_TRUE(Ui.Button("FCloseButton")->isEnabled());
+  Ui.Button("FCloseButton")->click();
   EXPECT_EQ(F.result(), mrOk);
 }
 
@@ -174,12 +181,13 @@ TEST_F(DrivePickerTest, FailedAndUnsafeNamesAreCountedAndNothingLandsOutside) {
   Missing.Method = "GET";
   Sim.AddFault(Missing);
   TRestoreDrivePickerForm F(nullptr, Dialogs);
+  const test::WindowControls Ui{F};
   FetchCatalogue(F);
-  F.FListButton->click();
+  Ui.Button("FListButton")->click();
   ASSERT_EQ(F.FFiles.size(), 4u);
   Dialogs->FolderAnswers.push_back({true, Out});
   F.show();
-  F.FDownloadAllButton->click();
+  Ui.Button("FDownloadAllButton")->click();
   EXPECT_EQ(Status(F), "2 dosya indirildi, 2 hata. Klasor: " + Out);
   EXPECT_TRUE(F.isVisible());
   EXPECT_EQ(F.FDownloadedFiles.size(), 2u);
@@ -200,19 +208,20 @@ TEST_F(DrivePickerTest, ThousandsOfEntriesDuplicateNamesAndFoldersNamedLikeBacku
   Sim.AddDriveFile(Folder, "MUHASEBE_FULL_ic.bak", "ic", At(300));
   Sim.AddDriveFile(PlanFolder, "MUHASEBE_FULL_1.bak", "ikinci", At(200));
   TRestoreDrivePickerForm F(nullptr, Dialogs);
+  const test::WindowControls Ui{F};
   FetchCatalogue(F);
-  F.FListButton->click();
-  ASSERT_EQ(F.FListView->topLevelItemCount(), 2001);
+  Ui.Button("FListButton")->click();
+  ASSERT_EQ(Ui.List("FListView")->topLevelItemCount(), 2001);
   EXPECT_EQ(Status(F), "2001 yedek dosyasi bulundu.");
-  for (int R = 0; R < F.FListView->topLevelItemCount(); ++R)
-    ASSERT_FALSE(F.FListView->topLevelItem(R)->text(0).contains("klasor"));
+  for (int R = 0; R < Ui.List("FListView")->topLevelItemCount(); ++R)
+    ASSERT_FALSE(Ui.List("FListView")->topLevelItem(R)->text(0).contains("klasor"));
   // The two files of one name are the two newest; both are kept, neither overwrites the other.
-  ASSERT_EQ(F.FListView->topLevelItem(0)->text(0), "MUHASEBE_FULL_1.bak");
-  ASSERT_EQ(F.FListView->topLevelItem(1)->text(0), "MUHASEBE_FULL_1.bak");
-  F.FListView->topLevelItem(0)->setSelected(true);
-  F.FListView->topLevelItem(1)->setSelected(true);
+  ASSERT_EQ(Ui.List("FListView")->topLevelItem(0)->text(0), "MUHASEBE_FULL_1.bak");
+  ASSERT_EQ(Ui.List("FListView")->topLevelItem(1)->text(0), "MUHASEBE_FULL_1.bak");
+  Ui.List("FListView")->topLevelItem(0)->setSelected(true);
+  Ui.List("FListView")->topLevelItem(1)->setSelected(true);
   Dialogs->FolderAnswers.push_back({true, Out});
-  F.FDownloadButton->click();
+  Ui.Button("FDownloadButton")->click();
   EXPECT_EQ(F.result(), mrOk);
   ASSERT_EQ(F.FDownloadedFiles.size(), 2u);
   EXPECT_EQ(test::ReadBytes(F.FDownloadedFiles[0]), "ikinci");
@@ -236,12 +245,13 @@ TEST_F(DrivePickerTest, ADriveFailingHalfwayLeavesNoPartialFileAndTheWindowUsabl
   FaultOn("MUHASEBE_FULL_4.bak", cloudsim::TFaultKind::CannedReply, 500);
   FaultOn("MUHASEBE_FULL_5.bak", cloudsim::TFaultKind::CannedReply, 503);
   TRestoreDrivePickerForm F(nullptr, Dialogs);
+  const test::WindowControls Ui{F};
   FetchCatalogue(F);
-  F.FListButton->click();
+  Ui.Button("FListButton")->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
   Dialogs->FolderAnswers.push_back({true, Out});
   F.show();
-  F.FDownloadAllButton->click();
+  Ui.Button("FDownloadAllButton")->click();
   EXPECT_EQ(Status(F), "1 dosya indirildi, 4 hata. Klasor: " + Out);
   EXPECT_TRUE(F.isVisible());
   test::SaveScreenshot(&F, "drive_picker_partly_failed");
@@ -250,11 +260,11 @@ TEST_F(DrivePickerTest, ADriveFailingHalfwayLeavesNoPartialFileAndTheWindowUsabl
   EXPECT_EQ(Left, std::vector<std::string>{"MUHASEBE_FULL_1.bak"});
   EXPECT_EQ(fs::file_size(Out + "/MUHASEBE_FULL_1.bak"), 300000u);
   // Usable afterwards: once the Drive is well again the same window fetches everything.
-  EXPECT_TRUE(F.FDownloadAllButton->isEnabled());
-  EXPECT_TRUE(F.FCloseButton->isEnabled());
+  EXPECT_TRUE(Ui.Button("FDownloadAllButton")->isEnabled());
+  EXPECT_TRUE(Ui.Button("FCloseButton")->isEnabled());
   Sim.ClearFaults();
   Dialogs->FolderAnswers.push_back({true, Out});
-  F.FDownloadAllButton->click();
+  Ui.Button("FDownloadAllButton")->click();
   EXPECT_EQ(F.result(), mrOk);
   EXPECT_EQ(F.FDownloadedFiles.size(), 6u);
   EXPECT_EQ(std::distance(fs::directory_iterator(Out), fs::directory_iterator()), 6);

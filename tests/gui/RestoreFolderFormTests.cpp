@@ -47,27 +47,30 @@ class FolderRestoreTest : public test::CloudCatalogueFixture {
     for (int I = 0; I < Extra; ++I)
       Sim.AddDriveFile(PlanFolder, "dosya" + std::to_string(I) + ".bin", std::string(Size, 'd'), At(1));
   }
-  static std::string Status(TRestoreFolderForm& F) { return F.FStatusLabel->text().toStdString(); }
+  static std::string Status(TRestoreFolderForm& F) {
+    return test::Child<QLabel>(F, "FStatusLabel")->text().toStdString();
+  }
 };
 
 TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
   SeedPlan();
   Sim.AddDriveFile(PlanFolder, "..", "kotu", At(0));
   TRestoreFolderForm F(nullptr, Dialogs);
-  ASSERT_EQ(F.FPlanCombo->count(), 1);
-  EXPECT_EQ(F.FPlanCombo->itemText(0).toStdString(), "Belgeler  [" + Target + "]");
-  EXPECT_EQ(F.FTargetEdit->text().toStdString(), Target);
-  EXPECT_TRUE(F.FOverwriteCheck->isChecked());
-  EXPECT_FALSE(F.FRestoreButton->isEnabled());
-  F.FListButton->click();
+  const test::WindowControls Ui{F};
+  ASSERT_EQ(Ui.Combo("FPlanCombo")->count(), 1);
+  EXPECT_EQ(Ui.Combo("FPlanCombo")->itemText(0).toStdString(), "Belgeler  [" + Target + "]");
+  EXPECT_EQ(Ui.Edit("FTargetEdit")->text().toStdString(), Target);
+  EXPECT_TRUE(Ui.Check("FOverwriteCheck")->isChecked());
+  EXPECT_FALSE(Ui.Button("FRestoreButton")->isEnabled());
+  Ui.Button("FListButton")->click();
   EXPECT_EQ(Status(F), "3 dosya bulundu.");
-  ASSERT_EQ(F.FListView->topLevelItemCount(), 3);
-  EXPECT_EQ(F.FListView->topLevelItem(0)->text(0), "Belgeler\\2024\\a.xlsx");
+  ASSERT_EQ(Ui.List("FListView")->topLevelItemCount(), 3);
+  EXPECT_EQ(Ui.List("FListView")->topLevelItem(0)->text(0), "Belgeler\\2024\\a.xlsx");
   F.show();
   test::SaveScreenshot(&F, "folder_restore");
 
   test::WriteBytes(Target + "/not.txt", "eski");
-  F.FRestoreButton->click();
+  Ui.Button("FRestoreButton")->click();
   EXPECT_EQ(Dialogs->OfKind("confirm").at(0).Text,
             "3 dosya \"" + Target + "\" klasorune geri yuklenecek.\r\nDevam edilsin mi?");
   EXPECT_EQ(Status(F), "Tamamlandi: 2 dosya geri yuklendi, 0 atlandi, 1 hata.");
@@ -78,41 +81,42 @@ TEST_F(FolderRestoreTest, RestoresTheTreeBelowTheTargetWithOverwriteOnAndOff) {
 
   // Overwrite off: existing files are skipped and kept.
   test::WriteBytes(Target + "/not.txt", "eski");
-  F.FOverwriteCheck->setChecked(false);
-  F.FRestoreButton->click();
+  Ui.Check("FOverwriteCheck")->setChecked(false);
+  Ui.Button("FRestoreButton")->click();
   EXPECT_EQ(Status(F), "Tamamlandi: 0 dosya geri yuklendi, 2 atlandi, 1 hata.");
   EXPECT_EQ(test::ReadBytes(Target + "/not.txt"), "eski");
 
   // A blank target stops before anything is asked.
   const size_t Shown = Dialogs->Shown.size();
-  F.FTargetEdit->setText("  ");
-  F.FRestoreButton->click();
+  Ui.Edit("FTargetEdit")->setText("  ");
+  Ui.Button("FRestoreButton")->click();
   ASSERT_EQ(Dialogs->Shown.size(), Shown + 1);
   EXPECT_EQ(Dialogs->Shown.back().Kind, "warning");
   EXPECT_EQ(Dialogs->Shown.back().Text, "Hedef klasor secilmedi.");
   // A plan's folder as the Windows computer named it is no folder here: typed in, it is refused
   // before anything is created, and a plan offering it leaves the box empty.
-  F.FTargetEdit->setText("C:\\Belgeler");
-  F.FRestoreButton->click();
+  Ui.Edit("FTargetEdit")->setText("C:\\Belgeler");
+  Ui.Button("FRestoreButton")->click();
   EXPECT_EQ(Dialogs->Shown.back().Text, "Hedef klasor tam bir yol olmali: C:\\Belgeler");
   SaveCloudPlanList(ConfigDir(), R"([{"ID":"f2","Name":"Eski","BackupType":"folder","SourceFolder":"C:\\Belgeler"}])");
   F.FillPlanCombo();
-  EXPECT_EQ(F.FTargetEdit->text().toStdString(), "");
+  EXPECT_EQ(Ui.Edit("FTargetEdit")->text().toStdString(), "");
   EXPECT_FALSE(fs::exists("C:\\Belgeler"));
 
   // The cloud gone mid-session: the listing fails with curl's own words in the status line.
   Sim.Stop();
-  F.FListButton->click();
+  Ui.Button("FListButton")->click();
   EXPECT_NE(Status(F).find(": Sunucuya baglanilamadi (127.0.0.1:"), std::string::npos) << Status(F);
   F.grab();  // paints the one-line status: cut, with the whole text on hover
-  EXPECT_EQ(F.FStatusLabel->toolTip().toStdString(), Status(F));
+  EXPECT_EQ(Ui.Label("FStatusLabel")->toolTip().toStdString(), Status(F));
   test::SaveScreenshot(&F, "folder_restore_cloud_unreachable");
 }
 
 TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow) {
   SeedPlan(3, 600000);
   TRestoreFolderForm F(nullptr, Dialogs);
-  F.FListButton->click();
+  const test::WindowControls Ui{F};
+  Ui.Button("FListButton")->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
   cloudsim::TFault Slow;
   Slow.Kind = cloudsim::TFaultKind::Throttle;
@@ -123,13 +127,13 @@ TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow)
   std::chrono::steady_clock::time_point ClosedAt;
   QTimer Poll;
   QObject::connect(&Poll, &QTimer::timeout, [&] {
-    if (ClosedAt == std::chrono::steady_clock::time_point{} && F.FStatusLabel->text().contains("(3/5)")) {
+    if (ClosedAt == std::chrono::steady_clock::time_point{} && Ui.Label("FStatusLabel")->text().contains("(3/5)")) {
       ClosedAt = std::chrono::steady_clock::now();
       F.close();
     }
   });
   Poll.start(0);
-  F.FRestoreButton->click();
+  Ui.Button("FRestoreButton")->click();
   Poll.stop();
   ASSERT_NE(ClosedAt, std::chrono::steady_clock::time_point{});
   EXPECT_EQ(Status(F), "Durduruldu: 2 dosya geri yuklendi, 0 atlandi, 0 hata.");
@@ -146,11 +150,12 @@ TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
   Sim.AddDriveFile(PlanFolder, "kutu", "bir dosya", At(19));
   Sim.AddDriveFile(Sim.AddDriveFolder(PlanFolder, "kutu"), "ic.txt", "ic", At(18));
   TRestoreFolderForm F(nullptr, Dialogs);
-  F.FListButton->click();
+  const test::WindowControls Ui{F};
+  Ui.Button("FListButton")->click();
   ASSERT_EQ(F.FFiles.size(), 5u);
   {
     test::ScopedFileSizeLimit Full(100000);
-    F.FRestoreButton->click();
+    Ui.Button("FRestoreButton")->click();
   }
   EXPECT_EQ(Status(F), "Tamamlandi: 3 dosya geri yuklendi, 0 atlandi, 2 hata.");
   EXPECT_EQ(Dialogs->OfKind("warning").at(0).Text, "2 dosya geri yuklenemedi. Ayrintilar log dosyasinda.");
@@ -161,8 +166,8 @@ TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
   std::sort(Top.begin(), Top.end());
   EXPECT_EQ(Top, (std::vector<std::string>{"Belgeler", "kutu", "not.txt"}));
   // Room again: the same window restores the big file.
-  EXPECT_TRUE(F.FRestoreButton->isEnabled());
-  F.FRestoreButton->click();
+  EXPECT_TRUE(Ui.Button("FRestoreButton")->isEnabled());
+  Ui.Button("FRestoreButton")->click();
   EXPECT_EQ(fs::file_size(Target + "/buyuk.bin"), 300000u);
 }
 
@@ -172,10 +177,11 @@ TEST_F(FolderRestoreTest, QueueWindowOpensItAndItFetchesTheCatalogueWhenNoPlanIs
   TRestoreMainForm Main(nullptr, Dialogs);
   std::string Seen;
   test::WhenModal<TRestoreFolderForm> Drive([&](TRestoreFolderForm& F) {
-    Seen = F.FStatusLabel->text().toStdString() + "|" + F.FTargetEdit->text().toStdString();
-    F.FCloseButton->click();
+    const test::WindowControls Ui{F};
+    Seen = Ui.Label("FStatusLabel")->text().toStdString() + "|" + Ui.Edit("FTargetEdit")->text().toStdString();
+    Ui.Button("FCloseButton")->click();
   });
-  Main.FFolderRestoreButton->click();
+  test::WindowControls{Main}.Button("FFolderRestoreButton")->click();
   EXPECT_EQ(Seen, "Plan listesi ve 0 yedek bilgi dosyasi buluttan alindi.|/x");
 }
 

@@ -30,8 +30,6 @@ class SignInTest : public test::CloudFixture {
 
   void SetUp() override {
     CloudFixture::SetUp();
-    ResetAccountCacheForTests();
-    ResetSavedSignInCacheForTests();
     SetSavedSignInSleepForTests([](std::chrono::milliseconds) {});
     Sim.SetDatabase(nlohmann::json::parse(std::string(R"({"Lisanslar":{
       "acme":{"LoginName":"acme","Email":"info@acme.test","Sifre":"acme-1","Musteri":"Acme Ltd"},
@@ -39,81 +37,81 @@ class SignInTest : public test::CloudFixture {
                "TwoFactorSecret":")") + Secret +
                                           R"("}}})"));
   }
-  void TearDown() override {
-    SetSavedSignInSleepForTests(nullptr);
-    ResetSavedSignInCacheForTests();
-    ResetAccountCacheForTests();
-    CloudFixture::TearDown();
-  }
   std::string CurrentCode() {
     return GenerateTotpCode(
         Secret, std::chrono::duration_cast<std::chrono::seconds>(ClockNow.load().time_since_epoch()).count());
   }
-  static QColor StatusColour(TRestoreLoginForm& F) { return F.FStatusLabel->palette().color(QPalette::WindowText); }
+  static QColor StatusColour(TRestoreLoginForm& F) {
+    return test::Child<QLabel>(F, "FStatusLabel")->palette().color(QPalette::WindowText);
+  }
 };
 
 }  // namespace
 
 TEST_F(SignInTest, LayoutAndFirstStep) {
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
   EXPECT_EQ(Form.windowTitle(), "Kelvo Geri Yukleme - Hesap Girisi");
-  EXPECT_EQ(Form.FPassEdit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, Form.FPassEdit), '*');
-  EXPECT_EQ(Form.FPassEdit->echoMode(), QLineEdit::Password);
+  QLineEdit* Pass = Ui.Edit("FPassEdit");
+  EXPECT_EQ(Pass->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, Pass), '*');
+  EXPECT_EQ(Pass->echoMode(), QLineEdit::Password);
   EXPECT_EQ(Form.minimumSize(), Form.maximumSize()) << "fixed dialog border";
-  EXPECT_EQ(Form.FHeaderPanel->height(), 78);
-  EXPECT_EQ(Form.FTitleLabel->text(), "Hesap Girisi");
-  EXPECT_EQ(Form.FSubtitleLabel->text(), "Geri yukleme icin Kelvo hesabinizla giris yapin.");
-  EXPECT_EQ(Form.FUserLabel->text(), "Kullanici adi / e-posta:");
-  EXPECT_EQ(Form.FUserEdit->geometry(), QRect(28, 120, 390, 26));
-  EXPECT_EQ(Form.FPassEdit->echoMode(), QLineEdit::Password);
-  EXPECT_EQ(Form.FLoginButton->geometry(), QRect(198, 322, 130, 34));
-  EXPECT_EQ(Form.FLoginButton->text(), "Giris Yap");
-  EXPECT_EQ(Form.FCancelButton->text(), "Vazgec");
-  EXPECT_TRUE(Form.FLoginButton->isDefault());
-  EXPECT_FALSE(Form.FTotpPanel->isVisible());
-  EXPECT_EQ(Form.FTotpEdit->maxLength(), 6);
-  QTest::keyClicks(Form.FTotpEdit, "12a3-4567");
-  EXPECT_EQ(Form.FTotpEdit->text(), "123456") << "digits only, at most six";
+  EXPECT_EQ(Ui.Panel("FHeaderPanel")->height(), 78);
+  EXPECT_EQ(Ui.Label("FTitleLabel")->text(), "Hesap Girisi");
+  EXPECT_EQ(Ui.Label("FSubtitleLabel")->text(), "Geri yukleme icin Kelvo hesabinizla giris yapin.");
+  EXPECT_EQ(Ui.Label("FUserLabel")->text(), "Kullanici adi / e-posta:");
+  EXPECT_EQ(Ui.Edit("FUserEdit")->geometry(), QRect(28, 120, 390, 26));
+  EXPECT_EQ(Ui.Edit("FPassEdit")->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Ui.Button("FLoginButton")->geometry(), QRect(198, 322, 130, 34));
+  EXPECT_EQ(Ui.Button("FLoginButton")->text(), "Giris Yap");
+  EXPECT_EQ(Ui.Button("FCancelButton")->text(), "Vazgec");
+  EXPECT_TRUE(Ui.Button("FLoginButton")->isDefault());
+  EXPECT_FALSE(Ui.Panel("FTotpPanel")->isVisible());
+  EXPECT_EQ(Ui.Edit("FTotpEdit")->maxLength(), 6);
+  QTest::keyClicks(Ui.Edit("FTotpEdit"), "12a3-4567");
+  EXPECT_EQ(Ui.Edit("FTotpEdit")->text(), "123456") << "digits only, at most six";
   test::SaveScreenshot(&Form, "sign_in");
 }
 
 TEST_F(SignInTest, AConnectionFailureStaysReadableInFull) {
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
   Sim.Stop();  // the longest real message: the connection failure with curl's own text
-  Form.FUserEdit->setText("acme");
-  Form.FPassEdit->setText("acme-1");
-  Form.FLoginButton->click();
-  const QString Message = Form.FStatusLabel->text();
+  Ui.Edit("FUserEdit")->setText("acme");
+  Ui.Edit("FPassEdit")->setText("acme-1");
+  Ui.Button("FLoginButton")->click();
+  const QString Message = Ui.Label("FStatusLabel")->text();
   ASSERT_GT(Message.size(), 100) << Message.toStdString();
   Form.grab();  // paints the label
   test::SaveScreenshot(&Form, "sign_in_connection_failure");
-  const QFontMetrics Metrics(Form.FStatusLabel->font());
-  const QRect Needed = Metrics.boundingRect(Form.FStatusLabel->contentsRect(), Qt::TextWordWrap, Message);
-  if (Needed.height() > Form.FStatusLabel->height())
-    EXPECT_EQ(Form.FStatusLabel->toolTip(), Message) << "cut short: the whole text is one hover away";
+  const QFontMetrics Metrics(Ui.Label("FStatusLabel")->font());
+  const QRect Needed = Metrics.boundingRect(Ui.Label("FStatusLabel")->contentsRect(), Qt::TextWordWrap, Message);
+  if (Needed.height() > Ui.Label("FStatusLabel")->height())
+    EXPECT_EQ(Ui.Label("FStatusLabel")->toolTip(), Message) << "cut short: the whole text is one hover away";
   else
-    EXPECT_TRUE(Form.FStatusLabel->toolTip().isEmpty());
-  Form.FStatusLabel->setText("Hatali sifre.");
-  Form.FStatusLabel->grab();
-  EXPECT_TRUE(Form.FStatusLabel->toolTip().isEmpty()) << "a text that fits needs no tooltip";
+    EXPECT_TRUE(Ui.Label("FStatusLabel")->toolTip().isEmpty());
+  Ui.Label("FStatusLabel")->setText("Hatali sifre.");
+  Ui.Label("FStatusLabel")->grab();
+  EXPECT_TRUE(Ui.Label("FStatusLabel")->toolTip().isEmpty()) << "a text that fits needs no tooltip";
 }
 
 TEST_F(SignInTest, MissingFieldsAndWrongPasswordKeepTheWindowOpen) {
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
-  Form.FUserEdit->setText("   ");
-  Form.FLoginButton->click();
-  EXPECT_EQ(Form.FStatusLabel->text(), "Kullanici adi/e-posta zorunlu.");
+  Ui.Edit("FUserEdit")->setText("   ");
+  Ui.Button("FLoginButton")->click();
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Kullanici adi/e-posta zorunlu.");
   EXPECT_EQ(StatusColour(Form), QColor(255, 0, 0));
-  Form.FUserEdit->setText("acme");
-  Form.FLoginButton->click();
-  EXPECT_EQ(Form.FStatusLabel->text(), "Sifre zorunlu.");
-  Form.FPassEdit->setText("ACME-1");
-  Form.FLoginButton->click();
-  EXPECT_EQ(Form.FStatusLabel->text(), "Hatali sifre.");
-  EXPECT_TRUE(Form.FLoginButton->isEnabled());
+  Ui.Edit("FUserEdit")->setText("acme");
+  Ui.Button("FLoginButton")->click();
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Sifre zorunlu.");
+  Ui.Edit("FPassEdit")->setText("ACME-1");
+  Ui.Button("FLoginButton")->click();
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Hatali sifre.");
+  EXPECT_TRUE(Ui.Button("FLoginButton")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_NE(Form.result(), QDialog::Accepted);
   EXPECT_FALSE(HasSavedSignIn());
@@ -121,13 +119,14 @@ TEST_F(SignInTest, MissingFieldsAndWrongPasswordKeepTheWindowOpen) {
 
 TEST_F(SignInTest, AccountWithoutCodesSignsInWithOneClickAndIsRemembered) {
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
-  Form.FUserEdit->setText("  info@acme.test ");
-  Form.FPassEdit->setText("acme-1");
+  Ui.Edit("FUserEdit")->setText("  info@acme.test ");
+  Ui.Edit("FPassEdit")->setText("acme-1");
   // Enter in a field is the sign-in button.
-  QTest::keyClick(Form.FPassEdit, Qt::Key_Return);
+  QTest::keyClick(Ui.Edit("FPassEdit"), Qt::Key_Return);
   EXPECT_EQ(Form.result(), QDialog::Accepted);
-  EXPECT_EQ(Form.FStatusLabel->text(), "Giris basarili, hesap bilgileri hazirlaniyor...");
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Giris basarili, hesap bilgileri hazirlaniyor...");
   ResetSavedSignInCacheForTests();
   TSavedSignIn Saved;
   ASSERT_TRUE(LoadSavedSignIn(Saved));
@@ -138,32 +137,34 @@ TEST_F(SignInTest, AccountWithoutCodesSignsInWithOneClickAndIsRemembered) {
 
 TEST_F(SignInTest, AccountWithCodesAsksForTheCodeAndChecksItEveryTime) {
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
-  Form.FUserEdit->setText("kodlu");
-  Form.FPassEdit->setText("k-2");
-  Form.FLoginButton->click();
+  Ui.Edit("FUserEdit")->setText("kodlu");
+  Ui.Edit("FPassEdit")->setText("k-2");
+  Ui.Button("FLoginButton")->click();
   ASSERT_TRUE(Form.TotpRequired());
-  EXPECT_TRUE(Form.FTotpPanel->isVisible());
-  EXPECT_EQ(Form.FLoginButton->text(), "Dogrula");
-  EXPECT_FALSE(Form.FUserEdit->isEnabled());
-  EXPECT_FALSE(Form.FPassEdit->isEnabled());
-  EXPECT_EQ(Form.FStatusLabel->text(), "Bu hesapta Google Authenticator aktif. Uygulamadaki 6 haneli kodu girin.");
+  EXPECT_TRUE(Ui.Panel("FTotpPanel")->isVisible());
+  EXPECT_EQ(Ui.Button("FLoginButton")->text(), "Dogrula");
+  EXPECT_FALSE(Ui.Edit("FUserEdit")->isEnabled());
+  EXPECT_FALSE(Ui.Edit("FPassEdit")->isEnabled());
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(),
+            "Bu hesapta Google Authenticator aktif. Uygulamadaki 6 haneli kodu girin.");
   EXPECT_EQ(StatusColour(Form), QColor(0x22, 0x8B, 0x22));
   EXPECT_NE(Form.result(), QDialog::Accepted);
   test::SaveScreenshot(&Form, "sign_in_code_step");
 
   const std::string Right = CurrentCode();
-  Form.FTotpEdit->setText(Right == "000000" ? "111111" : "000000");
-  Form.FLoginButton->click();
-  EXPECT_EQ(Form.FStatusLabel->text(), "Dogrulama kodu hatali veya suresi gecmis. Tekrar deneyin.");
+  Ui.Edit("FTotpEdit")->setText(Right == "000000" ? "111111" : "000000");
+  Ui.Button("FLoginButton")->click();
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Dogrulama kodu hatali veya suresi gecmis. Tekrar deneyin.");
   EXPECT_EQ(StatusColour(Form), QColor(255, 0, 0));
-  EXPECT_EQ(Form.FTotpEdit->selectedText(), Form.FTotpEdit->text());
+  EXPECT_EQ(Ui.Edit("FTotpEdit")->selectedText(), Ui.Edit("FTotpEdit")->text());
   EXPECT_FALSE(HasSavedSignIn());
 
   // Each click checks the password again with a fresh lookup before the code.
   const int64_t Before = Sim.TotalRequests();
-  Form.FTotpEdit->setText(QString::fromStdString(Right));
-  QTest::keyClick(Form.FTotpEdit, Qt::Key_Enter);
+  Ui.Edit("FTotpEdit")->setText(QString::fromStdString(Right));
+  QTest::keyClick(Ui.Edit("FTotpEdit"), Qt::Key_Enter);
   EXPECT_GT(Sim.TotalRequests(), Before);
   EXPECT_EQ(Form.result(), QDialog::Accepted);
   EXPECT_TRUE(HasSavedSignIn());
@@ -179,13 +180,14 @@ TEST_F(SignInTest, EscapeCancelsAndAFailedSaveIsShownWithTheWindowKeptOpen) {
   // A folder where the saved sign-in belongs: every write attempt fails.
   fs::create_directories(ConfigDir() + "/saved_signin.dat/blocked");
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.show();
-  Form.FUserEdit->setText("acme");
-  Form.FPassEdit->setText("acme-1");
-  Form.FLoginButton->click();
+  Ui.Edit("FUserEdit")->setText("acme");
+  Ui.Edit("FPassEdit")->setText("acme-1");
+  Ui.Button("FLoginButton")->click();
   ASSERT_EQ(Dialogs->OfKind("exception").size(), 1u);
   EXPECT_NE(Form.result(), QDialog::Accepted);
-  EXPECT_TRUE(Form.FLoginButton->isEnabled());
+  EXPECT_TRUE(Ui.Button("FLoginButton")->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -223,9 +225,10 @@ TEST_F(SignInTest, StartUpAsksWhenNothingIsRememberedOrTheDirectoryRejectsIt) {
   EXPECT_EQ(Asked, "silinen|Hesap bulunamadi: silinen");
   EXPECT_EQ(Shown, 4);
   TRestoreLoginForm Form(nullptr, Dialogs);
+  const test::WindowControls Ui{Form};
   Form.Prefill("silinen", "Hesap bulunamadi: silinen");
-  EXPECT_EQ(Form.FUserEdit->text(), "silinen");
-  EXPECT_EQ(Form.FStatusLabel->text(), "Hesap bulunamadi: silinen");
+  EXPECT_EQ(Ui.Edit("FUserEdit")->text(), "silinen");
+  EXPECT_EQ(Ui.Label("FStatusLabel")->text(), "Hesap bulunamadi: silinen");
   SaveSavedSignIn({"acme", "acme-1", ""});
 
   // No network: the start goes on with the remembered sign-in.

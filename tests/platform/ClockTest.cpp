@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "support/ProcessState.h"
 
 namespace kelvo::platform {
 namespace {
@@ -14,7 +15,7 @@ using namespace std::chrono_literals;
 
 class PlatformClock : public ::testing::Test {
  protected:
-  void TearDown() override { SetClock({}); }
+  test::IsolatedProcessState Process;
 };
 
 TEST_F(PlatformClock, ReplacedClockIsFollowedAndRestored) {

@@ -13,6 +13,7 @@
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
 #include "platform/SecretFiles.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -44,21 +45,18 @@ std::string SystemMachineId() {
 
 class PlatformProtection : public ::testing::Test {
  protected:
+  test::IsolatedProcessState Process;
+
   void SetUp() override {
     // A group of that name does not exist: the key takes the folder's group, as without the package.
     SetMachineGroupNameForTests("kelvo-test-no-such-group");
     SetProtectionWarningSink([this](const std::string& Text) { FWarnings.push_back(Text); });
   }
-  void TearDown() override {
-    SetMachineIdentitySource({});
-    SetMachineGroupNameForTests("");
-    SetProtectionWarningSink({});
-  }
 
   // On a machine without an identity, both this process and the helper play the same one.
   void UseSameIdentityInChildren() {
     if (!SystemMachineId().empty()) return;
-    setenv("KELVO_TEST_MACHINE_ID", "test-machine-without-identity", 1);
+    Process.SetEnv("KELVO_TEST_MACHINE_ID", "test-machine-without-identity");
     SetMachineIdentitySource([] { return std::string("test-machine-without-identity"); });
   }
 

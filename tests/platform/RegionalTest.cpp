@@ -5,6 +5,7 @@
 
 #include "ChildProcess.h"
 #include "platform/Regional.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -31,7 +32,7 @@ class ThreadLocale {
 
 class PlatformRegional : public ::testing::Test {
  protected:
-  void TearDown() override { SetRegionalSettingsForTests(nullptr); }
+  test::IsolatedProcessState Process;
 };
 
 TEST_F(PlatformRegional, CLocaleGetsFourDigitYear) {

@@ -56,10 +56,6 @@ class RestoreEngineTest : public test::RestoreTest {
                  "[ -z \"${KELVO_ANSWER-}\" ] || printf '%s' \"$KELVO_ANSWER\" >\"$res\"\n"
                  "exit 3\n");
   }
-  void TearDown() override {
-    ConfigureLog({});
-    RestoreTest::TearDown();
-  }
   std::string Captured(const std::string& Name) { return ReadBytes(Capture + "/" + Name); }
 };
 

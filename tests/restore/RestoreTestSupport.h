@@ -1,6 +1,6 @@
 #pragma once
-// Shared set-up of the restore tests: a program folder, a private temporary folder and configuration
-// folders of the test's own, and helpers for stand-in programs.
+// Shared set-up of the restore tests: the program's process-wide state and folders of the test's own
+// (program, private temporary and configuration folders), and helpers for stand-in programs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +12,7 @@
 #include "core/uAppConfig.h"
 #include "platform/Paths.h"
 #include "restore/uRestoreEngine.h"
+#include "support/ProcessState.h"
 #include "support/TempDir.h"
 
 namespace kelvo::test {
@@ -36,23 +37,10 @@ inline bool Contains(const std::string& Text, const std::string& Part) { return 
 class RestoreTest : public ::testing::Test {
  protected:
   TempDir Root;
-  std::string ProgramDir = Root / "program";
-  ScopedEnv Runtime{"XDG_RUNTIME_DIR", (Root / "run").c_str()};
-  ScopedEnv ProgramData{"PROGRAMDATA", (Root / "programdata").c_str()};
-  ScopedEnv AppData{"APPDATA", (Root / "appdata").c_str()};
+  IsolatedProcessState Process{Root};
+  const std::string& ProgramDir = Process.ProgramDir;
 
-  void SetUp() override {
-    std::filesystem::create_directories(ProgramDir + "/sql");
-    std::filesystem::create_directories(Root / "run");
-    platform::SetProgramDirForTests(ProgramDir);
-    TAppConfig::ResetInstanceForTests();
-  }
-  void TearDown() override {
-    TAppConfig::ResetInstanceForTests();
-    platform::SetProgramDirForTests("");
-    SetScriptHostForTests("");
-    SetRarSystemFoldersForTests(std::nullopt);
-  }
+  void SetUp() override { std::filesystem::create_directories(ProgramDir + "/sql"); }
 
   // Copies one of the shipped restore scripts, with the part both scripts share, into the program folder.
   void InstallShippedScript(const std::string& Name) {

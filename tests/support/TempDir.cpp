@@ -98,14 +98,4 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
   std::signal(SIGXFSZ, FOldSignal);
 }
 
-ScopedQuickRetries::ScopedQuickRetries() : FOld(TRetryPolicy::Default()) {
-  TRetryPolicy Quick = FOld;
-  Quick.FirstDelay = std::chrono::milliseconds(1);
-  Quick.MaxDelay = std::chrono::milliseconds(4);
-  Quick.MaxRetryAfter = std::chrono::milliseconds(20);
-  TRetryPolicy::SetDefault(Quick);
-}
-
-ScopedQuickRetries::~ScopedQuickRetries() { TRetryPolicy::SetDefault(FOld); }
-
 }  // namespace kelvo::test

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/Retry.h"
-
 namespace kelvo::test {
 
 class TempDir {
@@ -67,18 +65,6 @@ class ScopedFileSizeLimit {
  private:
   uint64_t FOldSoft = 0;
   void (*FOldSignal)(int) = nullptr;
-};
-
-// Repeated cloud requests wait only milliseconds (Retry-After included) for the life of the object.
-class ScopedQuickRetries {
- public:
-  ScopedQuickRetries();
-  ~ScopedQuickRetries();
-  ScopedQuickRetries(const ScopedQuickRetries&) = delete;
-  ScopedQuickRetries& operator=(const ScopedQuickRetries&) = delete;
-
- private:
-  TRetryPolicy FOld;
 };
 
 }  // namespace kelvo::test
