@@ -15,6 +15,7 @@
 
 #include "core/DateTimes.h"
 #include "core/FileIO.h"
+#include "core/Utf8.h"
 
 namespace kelvo {
 
@@ -44,19 +45,17 @@ std::string OneLine(const std::string& Text) {
   Out.reserve(Text.size());
   for (size_t I = 0; I < Text.size(); ++I) {
     const auto C = static_cast<unsigned char>(Text[I]);
+    char32_t Code = 0;
+    const size_t Length = C >= 0x80 ? DecodeUtf8(Text, I, Code, TUtf8Rule::Form) : 0;
     if (C == '\r') {
       Out += "\\r";
     } else if (C == '\n') {
       Out += "\\n";
     } else if ((C < 0x20 && C != '\t') || C == 0x7F) {
       Escape("\\x", C, 2, Out);
-    } else if (C == 0xC2 && I + 1 < Text.size() && static_cast<unsigned char>(Text[I + 1]) >= 0x80 &&
-               static_cast<unsigned char>(Text[I + 1]) <= 0x9F) {
-      Escape("\\u", static_cast<unsigned char>(Text[++I]), 4, Out);
-    } else if (C == 0xE2 && I + 2 < Text.size() && static_cast<unsigned char>(Text[I + 1]) == 0x80 &&
-               (static_cast<unsigned char>(Text[I + 2]) == 0xA8 || static_cast<unsigned char>(Text[I + 2]) == 0xA9)) {
-      Escape("\\u", 0x2000u + static_cast<unsigned char>(Text[I + 2]) - 0x80u, 4, Out);
-      I += 2;
+    } else if (Length > 0 && ((Code >= 0x80 && Code <= 0x9F) || Code == 0x2028 || Code == 0x2029)) {
+      Escape("\\u", static_cast<unsigned>(Code), 4, Out);
+      I += Length - 1;
     } else {
       Out += static_cast<char>(C);
     }
