@@ -1,7 +1,5 @@
 #include "core/uAppConfig.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <mutex>
 

@@ -1,9 +1,6 @@
 #include "drive/uGoogleTokenSync.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 
 #include "account/uFirebaseAccountStore.h"
 #include "account/uFirebaseActiveAccount.h"
@@ -19,9 +16,9 @@ namespace kelvo {
 namespace {
 
 void DeleteTokenCache(const std::string& Path) {
-  if (!FileExists(Path)) return;
-  if (::unlink(Path.c_str()) != 0 && errno != ENOENT)
-    throw EFileError("Dosya silinemedi: " + Path + " (" + std::strerror(errno) + ")");
+  std::error_code Ec;
+  if (!std::filesystem::remove(Path, Ec) && Ec)
+    throw EFileError("Dosya silinemedi: " + Path + " (" + Ec.message() + ")");
 }
 
 }  // namespace

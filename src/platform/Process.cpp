@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,11 @@ class SpawnSetup {
 };
 
 }  // namespace
+
+bool IsRunnableFile(const std::string& Path) {
+  struct stat St {};
+  return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode) && ::access(Path.c_str(), X_OK) == 0;
+}
 
 int RunHiddenProcess(const std::string& Program, const std::vector<std::string>& Args, const std::string& ErrorPrefix) {
   std::vector<char*> Argv;

@@ -20,6 +20,9 @@ class EProcessStartError : public EKelvoError {
 // by a signal. A start failure raises EProcessStartError(ErrorPrefix + strerror(errno)).
 int RunHiddenProcess(const std::string& Program, const std::vector<std::string>& Args, const std::string& ErrorPrefix);
 
+// True when Path names a file this user may run as a program.
+bool IsRunnableFile(const std::string& Path);
+
 // Passwords and tokens live in this process's memory: no core dump is written of it and other
 // processes of the same user cannot attach to read it. Called once at start; false when the system
 // refused (the program goes on).

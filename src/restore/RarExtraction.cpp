@@ -1,7 +1,4 @@
 // RAR extraction with RARLAB's console programs, or with unar where those are not installed.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -68,7 +65,7 @@ std::vector<std::string> PathFolders() {
   return Folders;
 }
 
-bool IsProgramFile(const std::string& Path) { return FileExists(Path) && ::access(Path.c_str(), X_OK) == 0; }
+bool IsProgramFile(const std::string& Path) { return platform::IsRunnableFile(Path); }
 
 // The program folder first, then the system folders, then PATH; within each folder the names in order.
 bool FindProgram(std::initializer_list<const char*> Names, std::string& Found) {

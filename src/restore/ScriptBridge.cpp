@@ -1,7 +1,5 @@
 // The script bridge: exchange files in the private working folder, the script run as a hidden child
 // of the script host, and the result file read back.
-#include <sys/stat.h>
-
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -132,8 +130,8 @@ bool TRestoreEngine::RunRestoreScript(const std::string& ScriptPath, nlohmann::o
   if (!FileExists(ResultPath))
     throw ERestoreScriptError("Restore script sonucu uretmedi. Cikis kodu: " + std::to_string(ExitCode));
 
-  struct stat St {};
-  if (::stat(ResultPath.c_str(), &St) == 0 && static_cast<uint64_t>(St.st_size) > MaxRestoreResultSize + 3)
+  const uintmax_t ResultSize = fs::file_size(ResultPath, Ec);
+  if (!Ec && ResultSize > MaxRestoreResultSize + 3)
     throw ERestoreScriptError("Restore script sonucu okunamadi.");
   return ReadRestoreResult(ReadFileBytes(ResultPath), ResultObject, ResultMessage);
 }
