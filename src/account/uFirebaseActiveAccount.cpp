@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <limits>
-#include <stdexcept>
 #include <utility>
 
 #include "catalogue/CatalogueJson.h"

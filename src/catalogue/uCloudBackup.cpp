@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <stdexcept>
 
 #include "account/uFirebaseActiveAccount.h"
 #include "catalogue/uAccountDriveContext.h"
@@ -218,6 +217,7 @@ bool TCloudBackupService::ListPlanDriveBackups(const TBackupPlan& Plan, std::vec
     const std::string PlanFolder = GetPlanFolderID(Plan);
     if (PlanFolder.empty()) {
       ResultMessage = "Drive hedef klasoru bulunamadi.";
+      LogWarnFmt("Drive plan dosya listeleme hatasi: %s", ResultMessage);
       return false;
     }
     auto ListIn = [&](const std::string& FolderID) {

@@ -1,7 +1,6 @@
 #include "catalogue/uRestoreMetadata.h"
 
 #include <filesystem>
-#include <stdexcept>
 #include <utility>
 
 #include "catalogue/CatalogueJson.h"
