@@ -67,11 +67,11 @@ class TTempFile {
   int64_t Size() const { return FSize; }
   const std::string& Name() const { return FName; }
 
-  // Makes the file Name of its folder: data flushed, mode 0644, renamed, the folder flushed. With
-  // Replace an existing entry of that name is replaced in the same step; without it nothing is
-  // replaced and the result is false when Name is taken (the file stays temporary). Raises
-  // EFileError.
-  bool Commit(const std::string& Name, bool Replace);
+  // Makes the file Name of its folder: data flushed, permission bits set to Mode (where files carry
+  // them), renamed, the folder flushed. With Replace an existing entry of that name is replaced in
+  // the same step; without it nothing is replaced and the result is false when Name is taken (the
+  // file stays temporary). Raises EFileError.
+  bool Commit(const std::string& Name, bool Replace, unsigned Mode = 0644);
   // Removes the file now (also done by the destructor).
   void Discard();
 

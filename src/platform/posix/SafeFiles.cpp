@@ -169,10 +169,10 @@ void TTempFile::Truncate(int64_t Size) {
   FFlushed = std::min(FFlushed, Size);
 }
 
-bool TTempFile::Commit(const std::string& Name, bool Replace) {
+bool TTempFile::Commit(const std::string& Name, bool Replace, unsigned Mode) {
   const std::string Target = Join(FFolder->Path(), Name);
   if (::fsync(FFd) != 0) Raise("Dosyaya yazilamadi", Target, errno);
-  if (::fchmod(FFd, 0644) != 0) Raise("Dosya izinleri ayarlanamadi", Target, errno);
+  if (::fchmod(FFd, Mode) != 0) Raise("Dosya izinleri ayarlanamadi", Target, errno);
   const int Dir = FFolder->Fd();
   if (Replace) {
     if (::renameat(Dir, FName.c_str(), Dir, Name.c_str()) != 0) Raise("Dosya tasinamadi", Target, errno);
