@@ -1,7 +1,8 @@
 #pragma once
 // Plain files by path: a whole-file read, a file held open for writing (a download resumed at an
 // offset, the log appended to), and the permission bits where the system keeps them. Writing below
-// a folder that must not be trusted goes through SafeFiles instead.
+// a folder that must not be trusted goes through SafeFiles instead. On Windows an appending file is
+// opened with the right to append but not to write, so the system puts every write at the end.
 #include <cstdint>
 #include <string>
 
