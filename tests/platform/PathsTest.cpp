@@ -123,9 +123,9 @@ TEST(PlatformPaths, AppDataFromEnvironmentThenConfigHome) {
   // Without HOME the user database knows the home folder.
   test::SetEnv("HOME", nullptr);
   KELVO_SKIP_WITHOUT_POSIX_MODES();
-  const auto Home = test::HomeFromUserDatabase();
-  ASSERT_TRUE(Home);
-  EXPECT_EQ(AppDataDir(), *Home + "/.config");
+  const auto Me = test::HomeFromUserDatabase();
+  ASSERT_TRUE(Me);
+  EXPECT_EQ(AppDataDir(), *Me + "/.config");
 }
 
 TEST(PlatformPaths, GetEnvReadsSetAndUnset) {
