@@ -100,7 +100,7 @@ TEST_F(RarStandInTest, ArgumentVectorWithPasswordSwitchAndFolderDestination) {
 TEST_F(RarStandInTest, PathsNamedLikeSwitchesAreHandedOverAbsolute) {
   const std::string Odd = Root / "in/-rf yedek \xC5\x9F.rar";
   WriteBytes(Odd, "Rar!");
-  const std::string OldDir = fs::current_path();
+  const std::string OldDir = fs::current_path().string();
   fs::current_path(Root / "in");
   ScopedEnv Files("KELVO_RAR_FILES", "db.bak");
   std::string File, Error;
@@ -191,7 +191,7 @@ TEST_F(RarStandInTest, LookupOrderProgramFolderSystemFoldersThenPath) {
   test::SetMode(Sys + "/rar", 0644);
   WriteExecutable(Root / "relative/rar", "#!/bin/sh\n");
   WriteExecutable(OnPath + "/unrar", "#!/bin/sh\n");
-  const std::string OldDir = fs::current_path();
+  const std::string OldDir = fs::current_path().string();
   fs::current_path(Root.path());
   const bool Ok = TRestoreEngine::FindRarExecutable(Found);
   fs::current_path(OldDir);

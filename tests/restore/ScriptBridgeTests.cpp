@@ -187,7 +187,7 @@ TEST_F(ScriptBridgeTest, AWorkingFolderThatCannotBeMadeRaisesAFileError) {
 TEST_F(ScriptBridgeTest, ARelativeScriptNamedLikeASwitchStaysAFileName) {
   const std::string Odd = ProgramDir + "/sql/-s.sh";
   WriteBytes(Odd, "printf '{\"success\":true,\"message\":\"%s\"}' \"$1\" >\"$8\"\n");
-  const std::string OldDir = std::filesystem::current_path();
+  const std::string OldDir = std::filesystem::current_path().string();
   std::filesystem::current_path(ProgramDir + "/sql");
   json Result;
   std::string Message;
