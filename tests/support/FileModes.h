@@ -56,7 +56,7 @@ bool FlushToDisk(const std::string& Path);
 void SettleDisks();
 
 // A new, empty folder of this user's in the temporary folder (TMPDIR, TEMP), named Prefix plus a
-// random part; empty when it could not be made.
+// random suffix; empty when it could not be made.
 std::string MakeUniqueTempFolder(const std::string& Prefix);
 
 unsigned UserId();  // real
