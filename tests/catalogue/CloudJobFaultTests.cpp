@@ -169,6 +169,7 @@ TEST_F(CloudJobFaultTest, FilesThatWereThereStayUnlessACheckedFileMayReplaceThem
       << "readable like any restored file once complete";
 
   // A full disk fails the file and leaves no temporary file.
+  if (!test::ScopedFileSizeLimit::Applies()) GTEST_SKIP() << test::ScopedFileSizeLimit::WhyNot();
   fs::remove(S.Files[0].LocalPath);
   fs::remove(Out + "/x.bak.part");
   {

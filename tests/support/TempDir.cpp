@@ -1,6 +1,8 @@
 #include "support/TempDir.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <cstdlib>
@@ -10,14 +12,16 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
+
 namespace kelvo::test {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  std::string Pattern = (fs::temp_directory_path() / "kelvo-test-XXXXXX").string();
-  if (mkdtemp(Pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  FPath = Pattern;
+  FPath = MakeUniqueTempFolder("kelvo-test-");
+  if (FPath.empty()) throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {
@@ -49,18 +53,10 @@ ScopedEnv::ScopedEnv(std::string Name, const char* Value) : FName(std::move(Name
     FHad = true;
     FOld = Old;
   }
-  if (Value)
-    setenv(FName.c_str(), Value, 1);
-  else
-    unsetenv(FName.c_str());
+  SetEnv(FName, Value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (FHad)
-    setenv(FName.c_str(), FOld.c_str(), 1);
-  else
-    unsetenv(FName.c_str());
-}
+ScopedEnv::~ScopedEnv() { SetEnv(FName, FHad ? FOld.c_str() : nullptr); }
 
 std::vector<std::string> PartFilesBelow(const std::string& Dir) {
   std::vector<std::string> Found;
@@ -71,6 +67,10 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
   return Found;
 }
 
+#ifdef _WIN32
+#define tzset _tzset
+#endif
+
 ScopedTimeZone::ScopedTimeZone(const char* Zone) {
   FEnv.emplace("TZ", Zone);
   tzset();
@@ -80,6 +80,18 @@ ScopedTimeZone::~ScopedTimeZone() {
   FEnv.reset();
   tzset();
 }
+
+#ifdef _WIN32
+
+bool ScopedFileSizeLimit::Applies() { return false; }
+const char* ScopedFileSizeLimit::WhyNot() { return "Windows has no per-process file size limit (RLIMIT_FSIZE)"; }
+ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t) {}
+ScopedFileSizeLimit::~ScopedFileSizeLimit() = default;
+
+#else
+
+bool ScopedFileSizeLimit::Applies() { return true; }
+const char* ScopedFileSizeLimit::WhyNot() { return ""; }
 
 ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t Bytes) {
   rlimit Limit{};
@@ -97,5 +109,7 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
   ::setrlimit(RLIMIT_FSIZE, &Limit);
   std::signal(SIGXFSZ, FOldSignal);
 }
+
+#endif
 
 }  // namespace kelvo::test
