@@ -15,6 +15,7 @@
 #include "platform/Process.h"
 #include "platform/SharedFolders.h"
 #include "support/Fixtures.h"
+#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -61,6 +62,7 @@ class RarStandInTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the stand-in RAR console program is a /bin/sh script");
     fs::create_directories(Capture);
     WriteBytes(Archive, "Rar!\x1A\x07\x01");
     WriteExecutable(ProgramDir + "/unrar", kStandInRar);
@@ -319,6 +321,7 @@ class UnarTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("unar, the fallback RAR console program, is a Linux program");
     std::string Rar;
     if (TRestoreEngine::FindRarExecutable(Rar))
       GTEST_SKIP() << "a RAR program is installed (" << Rar << "); unar is not used";
@@ -473,6 +476,7 @@ class RarWorkFolderTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the stand-in server user is made with useradd and runs the RAR console program via runuser");
     if (::geteuid() != 0) GTEST_SKIP() << "making stand-in users needs root";
     for (const char* Tool : {"/usr/sbin/useradd", "/usr/sbin/userdel", "/usr/sbin/runuser"})
       if (!fs::exists(Tool)) GTEST_SKIP() << Tool << " is missing (package passwd / util-linux)";
