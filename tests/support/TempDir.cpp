@@ -1,6 +1,8 @@
 #include "support/TempDir.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <cstdlib>
@@ -8,16 +10,53 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace kelvo::test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Value nullptr removes the variable. On Windows the C library passes the change on to the process
+// environment that started programs inherit; an empty value removes it there too.
+void SetEnvironment(const std::string& Name, const char* Value) {
+#ifdef _WIN32
+  _putenv_s(Name.c_str(), Value ? Value : "");
+#else
+  if (Value)
+    setenv(Name.c_str(), Value, 1);
+  else
+    unsetenv(Name.c_str());
+#endif
+}
+
+void ReadTimeZone() {
+#ifdef _WIN32
+  _tzset();
+#else
+  tzset();
+#endif
+}
+
+}  // namespace
+
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, taken only if creating it finds no folder there.
+  std::random_device Random;
+  for (int Attempt = 0; Attempt < 100 && FPath.empty(); ++Attempt) {
+    const fs::path Candidate = fs::temp_directory_path() / ("kelvo-test-" + std::to_string(Random()));
+    std::error_code Ec;
+    if (fs::create_directory(Candidate, Ec)) FPath = Candidate.string();
+  }
+  if (FPath.empty()) throw std::runtime_error("no unique test folder could be made");
+#else
   std::string Pattern = (fs::temp_directory_path() / "kelvo-test-XXXXXX").string();
   if (mkdtemp(Pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   FPath = Pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -49,18 +88,10 @@ ScopedEnv::ScopedEnv(std::string Name, const char* Value) : FName(std::move(Name
     FHad = true;
     FOld = Old;
   }
-  if (Value)
-    setenv(FName.c_str(), Value, 1);
-  else
-    unsetenv(FName.c_str());
+  SetEnvironment(FName, Value);
 }
 
-ScopedEnv::~ScopedEnv() {
-  if (FHad)
-    setenv(FName.c_str(), FOld.c_str(), 1);
-  else
-    unsetenv(FName.c_str());
-}
+ScopedEnv::~ScopedEnv() { SetEnvironment(FName, FHad ? FOld.c_str() : nullptr); }
 
 std::vector<std::string> PartFilesBelow(const std::string& Dir) {
   std::vector<std::string> Found;
@@ -73,14 +104,19 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
 
 ScopedTimeZone::ScopedTimeZone(const char* Zone) {
   FEnv.emplace("TZ", Zone);
-  tzset();
+  ReadTimeZone();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
   FEnv.reset();
-  tzset();
+  ReadTimeZone();
 }
 
+#ifdef _WIN32
+// Windows has no file size limit per process; tests that need one skip there (KELVO_SKIP_ON_WINDOWS).
+ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t) {}
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {}
+#else
 ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t Bytes) {
   rlimit Limit{};
   ::getrlimit(RLIMIT_FSIZE, &Limit);
@@ -97,5 +133,6 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
   ::setrlimit(RLIMIT_FSIZE, &Limit);
   std::signal(SIGXFSZ, FOldSignal);
 }
+#endif
 
 }  // namespace kelvo::test

@@ -54,7 +54,8 @@ class ScopedTimeZone {
   std::optional<ScopedEnv> FEnv;
 };
 
-// Writes past Bytes fail in this process for the life of the object, as on a full disk.
+// Writes past Bytes fail in this process for the life of the object, as on a full disk. POSIX only:
+// Windows has no such limit, the object does nothing there and tests that need it skip.
 class ScopedFileSizeLimit {
  public:
   explicit ScopedFileSizeLimit(uint64_t Bytes);
