@@ -7,14 +7,27 @@ endfunction()
 
 # Source lists are written out: a file is built because a list names it. A .cpp in a folder that is
 # in no list would otherwise lie there unnoticed (never built, never tested), so configure stops on
-# one. Files in sub-folders (separate child programs) are listed by their own targets.
+# one. The folder itself is checked, and each sub-folder a listed file lies in (the per-system
+# implementations of src/platform); other sub-folders (separate child programs) are listed by their
+# own targets.
 function(kelvo_check_listed)
-  file(GLOB present RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  foreach(file IN LISTS present)
-    if(NOT file IN_LIST ARGN)
-      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${file} is in no source list: add it to "
-                          "${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt or remove it")
+  set(folders ".")
+  foreach(file IN LISTS ARGN)
+    get_filename_component(folder "${file}" DIRECTORY)
+    if(folder)
+      list(APPEND folders "${folder}")
     endif()
+  endforeach()
+  list(REMOVE_DUPLICATES folders)
+  foreach(folder IN LISTS folders)
+    file(GLOB present RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+         ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+    foreach(file IN LISTS present)
+      if(NOT file IN_LIST ARGN)
+        message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${file} is in no source list: add it to "
+                            "${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt or remove it")
+      endif()
+    endforeach()
   endforeach()
 endfunction()
 

@@ -4,6 +4,8 @@
 // goes into a temporary file of our own (created exclusively, never through a link, readable only
 // by us until it is complete), and that file takes its final name in one rename, after its data
 // and the folder entry are on disk. A temporary file that is not committed is removed.
+// On Windows a folder is a handle opened with FILE_FLAG_BACKUP_SEMANTICS, a link is any reparse
+// point (symbolic link, junction), and names are opened relative to the folder's handle.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,7 +15,7 @@
 namespace kelvo::platform {
 
 // A write past the process's file size limit fails (the file counts as failed) instead of ending
-// the program with SIGXFSZ. Called once at start.
+// the program with SIGXFSZ. Called once at start. Nothing to do on Windows, which has no such signal.
 void ReportFileSizeLimitAsError();
 
 enum class TEntryKind { None, File, Folder, Link, Other };
@@ -36,14 +38,16 @@ class TFolder {
   // What stands at Name in this folder; a link is reported as a link, not followed.
   TEntryKind KindOf(const std::string& Name) const;
 
-  bool Valid() const { return FFd >= 0; }
-  int Fd() const { return FFd; }
+  bool Valid() const { return FHandle != InvalidHandle; }
+  // The descriptor (POSIX) or handle (Windows) of the folder, for the platform layer itself.
+  intptr_t Handle() const { return FHandle; }
   // The path it was opened by, for messages.
   const std::string& Path() const { return FPath; }
 
  private:
-  TFolder(int Fd, std::string Path) : FFd(Fd), FPath(std::move(Path)) {}
-  int FFd = -1;
+  static constexpr intptr_t InvalidHandle = -1;  // a descriptor or a handle, both -1 when absent
+  TFolder(intptr_t Handle, std::string Path) : FHandle(Handle), FPath(std::move(Path)) {}
+  intptr_t FHandle = InvalidHandle;
   std::string FPath;
 };
 
@@ -57,7 +61,9 @@ class TTempFile {
   TTempFile& operator=(const TTempFile&) = delete;
 
   // A new file "<Stem>.<random>.part" in Folder, mode 0600, created with O_EXCL and O_NOFOLLOW so
-  // it is ours alone. Folder must outlive the file. Raises EFileError.
+  // it is ours alone. Folder must outlive the file. Raises EFileError. On Windows it is created new
+  // (never opened when the name exists), with the folder's inherited access list, and shared with
+  // nobody but a rename or delete until it is closed.
   static TTempFile Create(const TFolder& Folder, const std::string& Stem);
 
   // Appends at the end of what was written; raises EFileError (a full disk, the file size limit).
@@ -67,17 +73,18 @@ class TTempFile {
   int64_t Size() const { return FSize; }
   const std::string& Name() const { return FName; }
 
-  // Makes the file Name of its folder: data flushed, mode 0644, renamed, the folder flushed. With
-  // Replace an existing entry of that name is replaced in the same step; without it nothing is
-  // replaced and the result is false when Name is taken (the file stays temporary). Raises
-  // EFileError.
-  bool Commit(const std::string& Name, bool Replace);
+  // Makes the file Name of its folder: data flushed, permission bits set to Mode (where files carry
+  // them), renamed, the folder flushed. With Replace an existing entry of that name is replaced in
+  // the same step; without it nothing is replaced and the result is false when Name is taken (the
+  // file stays temporary). Raises EFileError. Windows files carry no permission bits: Mode has no
+  // effect there, the file keeps the access list it inherited from the folder.
+  bool Commit(const std::string& Name, bool Replace, unsigned Mode = 0644);
   // Removes the file now (also done by the destructor).
   void Discard();
 
  private:
   const TFolder* FFolder = nullptr;
-  int FFd = -1;
+  intptr_t FHandle = -1;  // a descriptor or a handle, both -1 when absent
   std::string FName;
   int64_t FSize = 0;
   int64_t FFlushed = 0;  // bytes already handed to the disk for write-back

@@ -3,6 +3,9 @@
 // (folder 0700, files 0600). The machine folder is shared with the members of the machine group
 // "kelvo": folder 2770, so that what is made in it takes the group, and files 0660. Modes are only
 // ever narrowed here: rights an administrator took away stay away.
+// On Windows files carry access lists, not modes, and there is no machine group: folders take the
+// list of the folder they are made in (the user's profile, ProgramData), FindMachineGroup is false,
+// PrepareSecretFolder only makes the folder, and SecretFileMode's value has no effect on a file.
 #include <string>
 
 namespace kelvo::platform {

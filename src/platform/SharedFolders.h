@@ -1,7 +1,11 @@
 #pragma once
 // Folders of this user that chosen other users (a database service) may read, by POSIX access
 // control lists: the owner keeps everything, each reader gets the entry named below, the owning group
-// and everybody else get nothing.
+// and everybody else get nothing. On Windows by the folders' access lists: the user's full control
+// and an entry per reader account (LookupAccountNameW); Warning also names the accounts that could
+// not be found. The folders made here have protected lists (nothing inherited from above);
+// GrantReadBelow adds an inheritable reader entry to Dir, and the system hands it down to what lies
+// below. FreeDiskSpace is GetDiskFreeSpaceExW; CurrentUserIdText is the user's SID.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -71,25 +71,25 @@ MachineLock::MachineLock(const std::string& Name) {
   const std::string Dir = MachineLockDir();
   FPath = Dir + "/" + SanitiseLockName(Name) + ".lock";
   EnsureLockDir(Dir);
-  FFd = OpenLockFile(FPath);
+  FHandle = OpenLockFile(FPath);
 }
 
 MachineLock::~MachineLock() {
   Release();
-  if (FFd >= 0) close(FFd);
+  if (FHandle >= 0) close(static_cast<int>(FHandle));
 }
 
 bool MachineLock::Acquire(std::chrono::milliseconds Timeout) {
   if (FHeld) return true;
-  if (FFd < 0) {
+  if (FHandle < 0) {
     // The folder may have appeared since construction.
     EnsureLockDir(MachineLockDir());
-    FFd = OpenLockFile(FPath);
-    if (FFd < 0) return false;
+    FHandle = OpenLockFile(FPath);
+    if (FHandle < 0) return false;
   }
   const auto Deadline = std::chrono::steady_clock::now() + std::max(Timeout, std::chrono::milliseconds(0));
   for (;;) {
-    if (flock(FFd, LOCK_EX | LOCK_NB) == 0) {
+    if (flock(static_cast<int>(FHandle), LOCK_EX | LOCK_NB) == 0) {
       FHeld = true;
       return true;
     }
@@ -103,7 +103,7 @@ bool MachineLock::Acquire(std::chrono::milliseconds Timeout) {
 
 void MachineLock::Release() {
   if (!FHeld) return;
-  flock(FFd, LOCK_UN);
+  flock(static_cast<int>(FHandle), LOCK_UN);
   FHeld = false;
 }
 

@@ -41,8 +41,10 @@ std::string RandomSuffix() {
   return Out;
 }
 
-void CloseFd(int& Fd) {
-  if (Fd >= 0) ::close(Fd);
+int AsFd(intptr_t Handle) { return static_cast<int>(Handle); }
+
+void CloseFd(intptr_t& Fd) {
+  if (Fd >= 0) ::close(AsFd(Fd));
   Fd = -1;
 }
 
@@ -52,16 +54,18 @@ void ReportFileSizeLimitAsError() { ::signal(SIGXFSZ, SIG_IGN); }
 
 // ---- TFolder ----
 
-TFolder::~TFolder() { CloseFd(FFd); }
+TFolder::~TFolder() { CloseFd(FHandle); }
 
-TFolder::TFolder(TFolder&& Other) noexcept : FFd(Other.FFd), FPath(std::move(Other.FPath)) { Other.FFd = -1; }
+TFolder::TFolder(TFolder&& Other) noexcept : FHandle(Other.FHandle), FPath(std::move(Other.FPath)) {
+  Other.FHandle = -1;
+}
 
 TFolder& TFolder::operator=(TFolder&& Other) noexcept {
   if (this != &Other) {
-    CloseFd(FFd);
-    FFd = Other.FFd;
+    CloseFd(FHandle);
+    FHandle = Other.FHandle;
     FPath = std::move(Other.FPath);
-    Other.FFd = -1;
+    Other.FHandle = -1;
   }
   return *this;
 }
@@ -80,9 +84,9 @@ TFolder TFolder::Child(const std::string& Name, bool Create) const {
   const std::string ChildPath = Join(FPath, Name);
   if (Name.empty() || Name == "." || Name == ".." || Name.find('/') != std::string::npos)
     Raise("Gecersiz klasor adi", ChildPath, EINVAL);
-  if (Create && ::mkdirat(FFd, Name.c_str(), 0777) != 0 && errno != EEXIST)
+  if (Create && ::mkdirat(AsFd(FHandle), Name.c_str(), 0777) != 0 && errno != EEXIST)
     Raise("Klasor olusturulamadi", ChildPath, errno);
-  const int Fd = ::openat(FFd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int Fd = ::openat(AsFd(FHandle), Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (Fd < 0) {
     const int Err = errno;
     if (KindOf(Name) == TEntryKind::Link) throw EFileError("Hedefte sembolik baglanti var, izlenmedi: " + ChildPath);
@@ -93,7 +97,7 @@ TFolder TFolder::Child(const std::string& Name, bool Create) const {
 
 TEntryKind TFolder::KindOf(const std::string& Name) const {
   struct stat St {};
-  if (::fstatat(FFd, Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0) return TEntryKind::None;
+  if (::fstatat(AsFd(FHandle), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0) return TEntryKind::None;
   if (S_ISLNK(St.st_mode)) return TEntryKind::Link;
   if (S_ISDIR(St.st_mode)) return TEntryKind::Folder;
   if (S_ISREG(St.st_mode)) return TEntryKind::File;
@@ -106,11 +110,11 @@ TTempFile::~TTempFile() { Discard(); }
 
 TTempFile::TTempFile(TTempFile&& Other) noexcept
     : FFolder(Other.FFolder),
-      FFd(Other.FFd),
+      FHandle(Other.FHandle),
       FName(std::move(Other.FName)),
       FSize(Other.FSize),
       FFlushed(Other.FFlushed) {
-  Other.FFd = -1;
+  Other.FHandle = -1;
   Other.FName.clear();
 }
 
@@ -118,11 +122,11 @@ TTempFile& TTempFile::operator=(TTempFile&& Other) noexcept {
   if (this != &Other) {
     Discard();
     FFolder = Other.FFolder;
-    FFd = Other.FFd;
+    FHandle = Other.FHandle;
     FName = std::move(Other.FName);
     FSize = Other.FSize;
     FFlushed = Other.FFlushed;
-    Other.FFd = -1;
+    Other.FHandle = -1;
     Other.FName.clear();
   }
   return *this;
@@ -133,9 +137,10 @@ TTempFile TTempFile::Create(const TFolder& Folder, const std::string& Stem) {
   File.FFolder = &Folder;
   for (int Attempt = 0; Attempt < 16; ++Attempt) {
     const std::string Name = Stem + "." + RandomSuffix() + ".part";
-    const int Fd = ::openat(Folder.Fd(), Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int Fd =
+        ::openat(AsFd(Folder.Handle()), Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (Fd >= 0) {
-      File.FFd = Fd;
+      File.FHandle = Fd;
       File.FName = Name;
       return File;
     }
@@ -146,7 +151,7 @@ TTempFile TTempFile::Create(const TFolder& Folder, const std::string& Stem) {
 
 void TTempFile::Write(const char* Data, size_t Size) {
   while (Size > 0) {
-    const ssize_t N = ::write(FFd, Data, Size);
+    const ssize_t N = ::write(AsFd(FHandle), Data, Size);
     if (N < 0) {
       if (errno == EINTR) continue;
       Raise("Dosyaya yazilamadi", Join(FFolder->Path(), FName), errno);
@@ -157,35 +162,35 @@ void TTempFile::Write(const char* Data, size_t Size) {
   }
   if (FSize - FFlushed >= WriteBackStep) {
     // Starts write-back of the new bytes without waiting for it.
-    ::sync_file_range(FFd, FFlushed, FSize - FFlushed, SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(AsFd(FHandle), FFlushed, FSize - FFlushed, SYNC_FILE_RANGE_WRITE);
     FFlushed = FSize;
   }
 }
 
 void TTempFile::Truncate(int64_t Size) {
-  if (::ftruncate(FFd, Size) != 0 || ::lseek(FFd, Size, SEEK_SET) != Size)
+  if (::ftruncate(AsFd(FHandle), Size) != 0 || ::lseek(AsFd(FHandle), Size, SEEK_SET) != Size)
     Raise("Dosyaya yazilamadi", Join(FFolder->Path(), FName), errno);
   FSize = Size;
   FFlushed = std::min(FFlushed, Size);
 }
 
-bool TTempFile::Commit(const std::string& Name, bool Replace) {
+bool TTempFile::Commit(const std::string& Name, bool Replace, unsigned Mode) {
   const std::string Target = Join(FFolder->Path(), Name);
-  if (::fsync(FFd) != 0) Raise("Dosyaya yazilamadi", Target, errno);
-  if (::fchmod(FFd, 0644) != 0) Raise("Dosya izinleri ayarlanamadi", Target, errno);
-  const int Dir = FFolder->Fd();
+  if (::fsync(AsFd(FHandle)) != 0) Raise("Dosyaya yazilamadi", Target, errno);
+  if (::fchmod(AsFd(FHandle), Mode) != 0) Raise("Dosya izinleri ayarlanamadi", Target, errno);
+  const int Dir = AsFd(FFolder->Handle());
   if (Replace) {
     if (::renameat(Dir, FName.c_str(), Dir, Name.c_str()) != 0) Raise("Dosya tasinamadi", Target, errno);
   } else if (::renameat2(Dir, FName.c_str(), Dir, Name.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) {
-      ::fchmod(FFd, 0600);
+      ::fchmod(AsFd(FHandle), 0600);
       return false;
     }
     if (errno != EINVAL && errno != ENOSYS) Raise("Dosya tasinamadi", Target, errno);
     // A file system without the no-replace rename: a hard link also refuses a taken name.
     if (::linkat(Dir, FName.c_str(), Dir, Name.c_str(), 0) != 0) {
       if (errno == EEXIST) {
-        ::fchmod(FFd, 0600);
+        ::fchmod(AsFd(FHandle), 0600);
         return false;
       }
       Raise("Dosya tasinamadi", Target, errno);
@@ -193,15 +198,15 @@ bool TTempFile::Commit(const std::string& Name, bool Replace) {
     ::unlinkat(Dir, FName.c_str(), 0);
   }
   FName.clear();
-  CloseFd(FFd);
+  CloseFd(FHandle);
   if (::fsync(Dir) != 0) Raise("Klasor diske yazilamadi", FFolder->Path(), errno);
   return true;
 }
 
 void TTempFile::Discard() {
-  if (FFd >= 0 && !FName.empty() && FFolder) ::unlinkat(FFolder->Fd(), FName.c_str(), 0);
+  if (FHandle >= 0 && !FName.empty() && FFolder) ::unlinkat(AsFd(FFolder->Handle()), FName.c_str(), 0);
   FName.clear();
-  CloseFd(FFd);
+  CloseFd(FHandle);
 }
 
 }  // namespace kelvo::platform
