@@ -167,8 +167,7 @@ bool TryParseRegionalDateTime(const std::string& Text, TDateTime& Value) {
   const std::string Trimmed = Trim(Text);
   auto TryPattern = [&](const std::string& Pattern) {
     std::tm T{};
-    const char* End = strptime(Trimmed.c_str(), Pattern.c_str(), &T);
-    if (End == nullptr || *End != '\0') return false;
+    if (!platform::ParseByPattern(Trimmed, Pattern, T)) return false;
     return TryEncodeDateTime({T.tm_year + 1900, T.tm_mon + 1, T.tm_mday, T.tm_hour, T.tm_min, T.tm_sec, 0}, Value);
   };
   // A date without a time is midnight.
