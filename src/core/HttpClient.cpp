@@ -1,13 +1,8 @@
 #include "core/HttpClient.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -17,6 +12,7 @@
 #include "core/ProcessDefault.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 namespace kelvo {
@@ -290,39 +286,25 @@ struct THttpClient::TTransfer {
 class TFileSink : public IHttpBodySink {
  public:
   explicit TFileSink(std::string Path) : FPath(std::move(Path)) {}
-  ~TFileSink() override {
-    if (FFd >= 0) ::close(FFd);
-  }
   void Begin(int64_t Offset) override {
-    FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (FFd < 0) throw EFileError(Fmt("Dosya acilamadi: %s: %s", FPath, std::strerror(errno)));
+    if (!FFile.Open(FPath, platform::TWriteFile::TWriteMode::At))
+      throw EFileError(Fmt("Dosya acilamadi: %s: %s", FPath, FFile.Error()));
     // Cut only a file that is longer: on ext4 truncating marks the file for a flush at close, which
     // would stall the end of every large download.
-    struct stat St {};
-    if (::fstat(FFd, &St) != 0 || (St.st_size != Offset && ::ftruncate(FFd, Offset) != 0) ||
-        ::lseek(FFd, Offset, SEEK_SET) != Offset)
-      throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
+    int64_t Size = 0;
+    if (!FFile.Size(Size) || (Size != Offset && !FFile.SetSize(Offset)) || !FFile.Seek(Offset)) Raise();
   }
   void Write(const char* Data, size_t Size) override {
-    while (Size > 0) {
-      const ssize_t N = ::write(FFd, Data, Size);
-      if (N < 0) {
-        if (errno == EINTR) continue;
-        throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
-      }
-      Data += N;
-      Size -= static_cast<size_t>(N);
-    }
+    if (!FFile.Write(Data, Size)) Raise();
   }
   void Close() {
-    const int Fd = FFd;
-    FFd = -1;
-    if (Fd >= 0 && ::close(Fd) != 0) throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, std::strerror(errno)));
+    if (!FFile.Close()) Raise();
   }
 
  private:
+  [[noreturn]] void Raise() { throw EFileError(Fmt("Dosyaya yazilamadi: %s: %s", FPath, FFile.Error())); }
   std::string FPath;
-  int FFd = -1;
+  platform::TWriteFile FFile;
 };
 
 THttpClient::THttpClient() : FTimeouts(DefaultTimeouts()) {

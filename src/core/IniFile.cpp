@@ -108,7 +108,7 @@ void TIniWriter::Flush() {
   if (!FDirty) return;
   std::string Text = FBom;
   for (const std::string& L : FLines) Text += L + FLineBreak;
-  WriteFileAtomic(FPath, Text, static_cast<mode_t>(FMode));
+  WriteFileAtomic(FPath, Text, FMode);
   FDirty = false;
 }
 

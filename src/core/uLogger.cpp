@@ -1,14 +1,11 @@
 #include "core/uLogger.h"
 
 #include <cxxabi.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <typeinfo>
@@ -16,6 +13,7 @@
 #include "core/DateTimes.h"
 #include "core/FileIO.h"
 #include "core/Utf8.h"
+#include "platform/Files.h"
 
 namespace kelvo {
 
@@ -64,22 +62,23 @@ std::string OneLine(const std::string& Text) {
 }
 
 void RotateIfDue(const TLogSettings& S) {
-  struct stat St {};
-  if (S.SizeLimit <= 0 || ::stat(S.FilePath.c_str(), &St) != 0 || St.st_size < S.SizeLimit) return;
-  ::unlink(S.OldFilePath.c_str());
-  ::rename(S.FilePath.c_str(), S.OldFilePath.c_str());
+  namespace fs = std::filesystem;
+  std::error_code Ec;
+  const auto Size = fs::file_size(S.FilePath, Ec);
+  if (S.SizeLimit <= 0 || Ec || Size < static_cast<uintmax_t>(S.SizeLimit)) return;
+  fs::remove(S.OldFilePath, Ec);
+  fs::rename(S.FilePath, S.OldFilePath, Ec);
 }
 
 void Append(const std::string& Path, const std::string& Line) {
-  const int Fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (Fd < 0) return;
-  struct stat St {};
+  platform::TWriteFile File;
+  if (!File.Open(Path, platform::TWriteFile::TWriteMode::Append)) return;
+  int64_t Size = -1;
   std::string Data;
-  if (::fstat(Fd, &St) == 0 && St.st_size == 0) Data = Utf8Bom;
+  if (File.Size(Size) && Size == 0) Data = Utf8Bom;
   Data += Line;
   // Errors of the append are ignored: logging must never disturb the program.
-  [[maybe_unused]] const ssize_t N = ::write(Fd, Data.data(), Data.size());
-  ::close(Fd);
+  File.Write(Data.data(), Data.size());
 }
 
 }  // namespace

@@ -10,6 +10,13 @@
 
 namespace kelvo::platform {
 
+// The characters that separate folders in a local path of this system.
+#ifdef _WIN32
+inline constexpr char LocalPathSeparators[] = "/\\";
+#else
+inline constexpr char LocalPathSeparators[] = "/";
+#endif
+
 // The whole file as bytes. Raises EFileError "Dosya acilamadi: <path> (<reason>)" or
 // "Dosya okunamadi: <path> (<reason>)".
 std::string ReadWholeFile(const std::string& Path);

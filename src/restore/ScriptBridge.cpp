@@ -19,7 +19,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kDefaultScriptHost[] = "/bin/sh";
+// The platform this build runs its restore scripts on; everything else follows from ScriptHostFor.
+#ifdef _WIN32
+constexpr TScriptPlatform kScriptPlatform = TScriptPlatform::Windows;
+#else
+constexpr TScriptPlatform kScriptPlatform = TScriptPlatform::Posix;
+#endif
+
 constexpr char kWorkDirName[] = "KorvessaRestore";
 
 std::mutex GHostLock;
@@ -61,6 +67,22 @@ std::string ScriptPathInProgramDir(const std::string& Name, const char* MissingT
 
 }  // namespace
 
+TScriptHost ScriptHostFor(TScriptPlatform Platform) {
+  if (Platform == TScriptPlatform::Posix) return {"/bin/sh", {}, "RestoreDatabase.sh", "BackupFirebird.sh"};
+  // The system's own Windows PowerShell rather than whatever "powershell.exe" PATH finds first; the
+  // name only when the system folder is unknown or lacks it.
+  std::string Program = "powershell.exe";
+  const std::string SystemRoot = platform::GetEnv("SystemRoot");
+  if (!SystemRoot.empty()) {
+    const std::string Full = SystemRoot + "\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+    if (FileExists(Full)) Program = Full;
+  }
+  return {Program,
+          {"-NoProfile", "-NonInteractive", "-ExecutionPolicy", "Bypass", "-File"},
+          "RestoreDatabase.ps1",
+          "BackupFirebird.ps1"};
+}
+
 void SetScriptHostForTests(const std::string& Path) {
   std::lock_guard<std::mutex> Guard(GHostLock);
   GHostOverride = Path;
@@ -84,15 +106,15 @@ std::string GetRestoreWorkDir() { return JoinPath(platform::PrivateTempDir(), kW
 
 std::string TRestoreEngine::GetPowerShellPath() {
   std::lock_guard<std::mutex> Guard(GHostLock);
-  return GHostOverride.empty() ? std::string(kDefaultScriptHost) : GHostOverride;
+  return GHostOverride.empty() ? ScriptHostFor(kScriptPlatform).Program : GHostOverride;
 }
 
 std::string TRestoreEngine::GetSqlScriptPath() {
-  return ScriptPathInProgramDir("RestoreDatabase.sh", "SQL restore script dosyasi bulunamadi: ");
+  return ScriptPathInProgramDir(ScriptHostFor(kScriptPlatform).SqlScript, "SQL restore script dosyasi bulunamadi: ");
 }
 
 std::string TRestoreEngine::GetFirebirdScriptPath() {
-  return ScriptPathInProgramDir("BackupFirebird.sh", "Firebird script dosyasi bulunamadi: ");
+  return ScriptPathInProgramDir(ScriptHostFor(kScriptPlatform).FirebirdScript, "Firebird script dosyasi bulunamadi: ");
 }
 
 bool TRestoreEngine::RunRestoreScript(const std::string& ScriptPath, nlohmann::ordered_json Config,
@@ -122,10 +144,11 @@ bool TRestoreEngine::RunRestoreScript(const std::string& ScriptPath, nlohmann::o
 
   // Every path is absolute, so no value can be taken for a switch of the script host.
   const std::string Script =
-      ScriptPath.empty() || ScriptPath[0] == '/' ? ScriptPath : fs::absolute(ScriptPath).string();
-  const int ExitCode = platform::RunHiddenProcess(
-      Host, {Script, "-Mode", Mode, "-ConfigPath", ConfigPath, "-PayloadPath", PayloadPath, "-ResultPath", ResultPath},
-      "PowerShell baslatilamadi: ");
+      ScriptPath.empty() || fs::path(ScriptPath).is_absolute() ? ScriptPath : fs::absolute(ScriptPath).string();
+  std::vector<std::string> Args = ScriptHostFor(kScriptPlatform).Switches;
+  Args.insert(Args.end(), {Script, "-Mode", Mode, "-ConfigPath", ConfigPath, "-PayloadPath", PayloadPath, "-ResultPath",
+                           ResultPath});
+  const int ExitCode = platform::RunHiddenProcess(Host, Args, "PowerShell baslatilamadi: ");
 
   if (!FileExists(ResultPath))
     throw ERestoreScriptError("Restore script sonucu uretmedi. Cikis kodu: " + std::to_string(ExitCode));

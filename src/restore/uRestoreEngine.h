@@ -59,8 +59,8 @@ class TRestoreEngine {
   // Text between double quotes, inner quotes preceded by a backslash (for command lines shown as text).
   static std::string QuoteArgument(const std::string& Text);
 
-  // Script bridge. On this platform the script host is the POSIX shell; the name is kept because the
-  // bridge is the same on every platform.
+  // Script bridge: the host and scripts of ScriptHostFor(the platform of this build); the name is kept
+  // because the bridge is the same on every platform.
   static std::string GetPowerShellPath();
   static std::string GetSqlScriptPath();
   static std::string GetFirebirdScriptPath();
@@ -76,6 +76,19 @@ class TRestoreEngine {
   TSqlRestoreConnection FConnection;
 };
 
+// How the restore scripts are run on a platform: the program, the switches before the script's path
+// (the script's own parameters follow it), and the scripts' names in the program folder's "sql" folder.
+enum class TScriptPlatform : uint8_t { Posix, Windows };
+struct TScriptHost {
+  std::string Program;
+  std::vector<std::string> Switches;
+  std::string SqlScript;
+  std::string FirebirdScript;
+};
+// Posix: /bin/sh with the .sh scripts. Windows: %SystemRoot%'s Windows PowerShell (the bare name when
+// that is missing) with -NoProfile -NonInteractive -ExecutionPolicy Bypass -File and the .ps1 scripts.
+TScriptHost ScriptHostFor(TScriptPlatform Platform);
+
 // An 11-character random name (digits, capitals, small letters) for one run's files or folder.
 std::string MakeRestoreToken();
 // The private folder of the exchange files (they carry passwords) and of unar's private files:
@@ -85,7 +98,8 @@ std::string GetRestoreWorkDir();
 // <[Restore] WorkFolder, else /var/tmp>/kelvo-restore-<uid>.
 std::string GetRarWorkDir();
 
-// Tests start another script host (a missing one, to see the start failure); empty returns to /bin/sh.
+// Tests start another script host program (a missing one, to see the start failure); empty returns to
+// the platform's own.
 void SetScriptHostForTests(const std::string& Path);
 // Tests replace the system folders searched for RAR programs (none = the real ones).
 void SetRarSystemFoldersForTests(std::optional<std::vector<std::string>> Folders);

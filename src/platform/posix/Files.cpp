@@ -71,9 +71,7 @@ bool TWriteFile::Size(int64_t& Bytes) {
   return true;
 }
 
-bool TWriteFile::SetSize(int64_t Bytes) {
-  return ::ftruncate(static_cast<int>(FHandle), Bytes) == 0 || Fail();
-}
+bool TWriteFile::SetSize(int64_t Bytes) { return ::ftruncate(static_cast<int>(FHandle), Bytes) == 0 || Fail(); }
 
 bool TWriteFile::Seek(int64_t Offset) {
   return ::lseek(static_cast<int>(FHandle), Offset, SEEK_SET) == Offset || Fail();
