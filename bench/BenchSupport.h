@@ -1,22 +1,20 @@
 #pragma once
-// Pieces the benchmarks share: a cloudsim server in a child process of its own (forked before
+// Pieces the benchmarks share: a cloudsim server in a copy of this process of its own (made before
 // anything else starts, so its threads never compete inside the measured process), also one that
 // takes orders while it runs, sparse files for large Drive contents, and small statistics.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cloudsim/CloudSim.h"
+#include "support/ChildProcess.h"
 
 namespace kelvo::bench {
 
@@ -32,80 +30,56 @@ inline double Median(std::vector<double> V) {
 
 // Sparse: made at once, read back as zeros without touching the disk.
 inline bool MakeSparseFile(const std::string& Path, int64_t Size) {
-  const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (Fd < 0) return false;
-  const bool Ok = ::ftruncate(Fd, Size) == 0;
-  ::close(Fd);
-  return Ok;
+  if (!std::ofstream(Path, std::ios::binary | std::ios::trunc)) return false;
+  std::error_code Error;
+  std::filesystem::resize_file(Path, static_cast<uintmax_t>(Size), Error);
+  return !Error;
 }
 
-// The server's process: serves the seed until SIGTERM; its port goes through the pipe. Prepare runs
-// in the child before the server starts (faults, for instance). Returns the child's ID (-1 on
-// failure) and sets Port (0 when the server did not start).
-inline pid_t StartServer(const std::string& Seed, int& Port,
-                         const std::function<void(cloudsim::TCloudSim&)>& Prepare = {}) {
-  int Pipe[2];
-  if (::pipe(Pipe) != 0) return -1;
-  const pid_t Pid = ::fork();
-  if (Pid == 0) {
-    ::close(Pipe[0]);
-    sigset_t Signals;
-    sigemptyset(&Signals);
-    sigaddset(&Signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+using TServer = std::unique_ptr<test::CopiedProcess>;
+
+// The server's process: serves the seed until told to stop (StopServer); its port comes back
+// through the link. Prepare runs in the copy before the server starts (faults, for instance).
+// Returns nothing when the server did not start; Port is 0 then. Windows cannot copy a process: the
+// benchmarks that need this say so and end.
+inline TServer StartServer(const std::string& Seed, int& Port,
+                           const std::function<void(cloudsim::TCloudSim&)>& Prepare = {}) {
+  Port = 0;
+  if (!test::CopiedProcess::CanCopyProcess()) {
+    std::fprintf(stderr, "cloudsim in a process of its own: %s\n", test::CopiedProcess::WhyNot());
+    return nullptr;
+  }
+  auto Server = std::make_unique<test::CopiedProcess>([&](test::CopiedProcess::TLink& Parent) {
     cloudsim::TSimOptions Options;
     Options.SeedDir = Seed;
     cloudsim::TCloudSim Sim(Options);
     if (Prepare) Prepare(Sim);
     Sim.Start();
     const int P = Sim.Port();
-    if (::write(Pipe[1], &P, sizeof P) != sizeof P) ::_exit(1);
-    ::close(Pipe[1]);
-    int Received = 0;
-    sigwait(&Signals, &Received);
+    if (!Parent.Write(&P, sizeof P)) return 1;
+    char Ignored;
+    while (Parent.Read(&Ignored, 1)) {
+    }  // until the other side closes
     Sim.Stop();
-    ::_exit(0);
+    return 0;
+  });
+  if (!Server->Started() || !Server->Read(&Port, sizeof Port)) {
+    Port = 0;
+    return nullptr;
   }
-  ::close(Pipe[1]);
-  if (::read(Pipe[0], &Port, sizeof Port) != sizeof Port) Port = 0;
-  ::close(Pipe[0]);
-  return Pid;
+  return Server;
 }
 
-inline void StopServer(pid_t Server) {
-  int Status = 0;
-  ::kill(Server, SIGTERM);
-  ::waitpid(Server, &Status, 0);
-}
-
-// Reads or writes exactly Size bytes of a pipe; false at its end or on an error.
-inline bool ReadFull(int Fd, void* Data, size_t Size) {
-  auto* At = static_cast<char*>(Data);
-  while (Size > 0) {
-    const ssize_t N = ::read(Fd, At, Size);
-    if (N < 0 && errno == EINTR) continue;
-    if (N <= 0) return false;
-    At += N;
-    Size -= static_cast<size_t>(N);
-  }
-  return true;
-}
-
-inline bool WriteFull(int Fd, const void* Data, size_t Size) {
-  const auto* At = static_cast<const char*>(Data);
-  while (Size > 0) {
-    const ssize_t N = ::write(Fd, At, Size);
-    if (N < 0 && errno == EINTR) continue;
-    if (N <= 0) return false;
-    At += N;
-    Size -= static_cast<size_t>(N);
-  }
-  return true;
+inline void StopServer(TServer& Server) {
+  if (!Server) return;
+  Server->CloseOutput();
+  Server->Wait();
+  Server.reset();
 }
 
 // A cloudsim server in a child process of its own that takes orders while it runs: faults added
 // and cleared, counts reset and read back. Each order is answered before the call returns, so it
-// has taken effect for every request made afterwards. Fork it before anything else starts.
+// has taken effect for every request made afterwards. Start it before anything else starts.
 class TSimProcess {
  public:
   TSimProcess() = default;
@@ -115,25 +89,14 @@ class TSimProcess {
 
   // Serves Seed; false when the server did not start.
   bool Start(const std::string& Seed) {
-    int Orders[2], Answers[2];
-    if (::pipe(Orders) != 0) return false;
-    if (::pipe(Answers) != 0) {
-      ::close(Orders[0]);
-      ::close(Orders[1]);
+    if (!test::CopiedProcess::CanCopyProcess()) {
+      std::fprintf(stderr, "cloudsim in a process of its own: %s\n", test::CopiedProcess::WhyNot());
       return false;
     }
-    FPid = ::fork();
-    if (FPid == 0) {
-      ::close(Orders[1]);
-      ::close(Answers[0]);
-      Serve(Seed, Orders[0], Answers[1]);
-    }
-    ::close(Orders[0]);
-    ::close(Answers[1]);
-    FOrders = Orders[1];
-    FAnswers = Answers[0];
+    FServer = std::make_unique<test::CopiedProcess>(
+        [&Seed](test::CopiedProcess::TLink& Parent) { return Serve(Seed, Parent); });
     int64_t Port = 0;
-    if (FPid < 0 || !ReadFull(FAnswers, &Port, sizeof Port) || Port <= 0) {
+    if (!FServer->Started() || !FServer->Read(&Port, sizeof Port) || Port <= 0) {
       Stop();
       return false;
     }
@@ -143,20 +106,13 @@ class TSimProcess {
 
   // Ends held requests and the server; safe to call twice.
   void Stop() {
-    if (FOrders >= 0) {
-      TOrder Order;
-      Order.Op = TOp::Stop;
-      WriteFull(FOrders, &Order, sizeof Order);
-      ::close(FOrders);
-      FOrders = -1;
-    }
-    if (FAnswers >= 0) ::close(FAnswers);
-    FAnswers = -1;
-    if (FPid > 0) {
-      int Status = 0;
-      ::waitpid(FPid, &Status, 0);
-    }
-    FPid = -1;
+    if (!FServer) return;
+    TOrder Order;
+    Order.Op = TOp::Stop;
+    FServer->Write(&Order, sizeof Order);
+    FServer->CloseOutput();
+    FServer->Wait();
+    FServer.reset();
   }
 
   int Port() const { return FPort; }
@@ -190,7 +146,7 @@ class TSimProcess {
 
  private:
   enum class TOp : int { Stop, AddFault, ClearFaults, ResetCounts, MediaBytesServed, RequestCountWithPrefix };
-  // Fixed size and well below PIPE_BUF, so each goes through the pipe in one piece.
+  // Fixed size and well below the pipe's atomic size, so each goes through in one piece.
   struct TOrder {
     TOp Op = TOp::Stop;
     int Kind = 0;
@@ -211,14 +167,13 @@ class TSimProcess {
 
   int64_t Send(const TOrder& Order) {
     int64_t Answer = -1;
-    if (FOrders < 0 || !WriteFull(FOrders, &Order, sizeof Order) || !ReadFull(FAnswers, &Answer, sizeof Answer))
-      return -1;
+    if (!FServer || !FServer->Write(&Order, sizeof Order) || !FServer->Read(&Answer, sizeof Answer)) return -1;
     return Answer;
   }
 
-  // The child's side: starts the server, reports its port, then carries out orders until told to
-  // stop or the pipe closes. Never returns.
-  [[noreturn]] static void Serve(const std::string& Seed, int Orders, int Answers) {
+  // The copy's side: starts the server, reports its port, then carries out orders until told to
+  // stop or the link closes. Returns the copy's exit code.
+  static int Serve(const std::string& Seed, test::CopiedProcess::TLink& Parent) {
     cloudsim::TSimOptions Options;
     Options.SeedDir = Seed;
     int64_t Answer = 0;
@@ -226,9 +181,9 @@ class TSimProcess {
       cloudsim::TCloudSim Sim(Options);
       Sim.Start();
       Answer = Sim.Port();
-      if (!WriteFull(Answers, &Answer, sizeof Answer)) ::_exit(1);
+      if (!Parent.Write(&Answer, sizeof Answer)) return 1;
       TOrder Order;
-      while (ReadFull(Orders, &Order, sizeof Order) && Order.Op != TOp::Stop) {
+      while (Parent.Read(&Order, sizeof Order) && Order.Op != TOp::Stop) {
         Answer = 0;
         switch (Order.Op) {
           case TOp::AddFault: {
@@ -259,20 +214,18 @@ class TSimProcess {
           case TOp::Stop:
             break;
         }
-        if (!WriteFull(Answers, &Answer, sizeof Answer)) break;
+        if (!Parent.Write(&Answer, sizeof Answer)) break;
       }
       Sim.Stop();
     } catch (...) {
       Answer = 0;
-      WriteFull(Answers, &Answer, sizeof Answer);
-      ::_exit(1);
+      Parent.Write(&Answer, sizeof Answer);
+      return 1;
     }
-    ::_exit(0);
+    return 0;
   }
 
-  pid_t FPid = -1;
-  int FOrders = -1;
-  int FAnswers = -1;
+  std::unique_ptr<test::CopiedProcess> FServer;
   int FPort = 0;
 };
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "support/ProcessFacts.h"
 
 namespace kelvo::bench {
 
@@ -19,12 +20,12 @@ namespace kelvo::bench {
 // private temporary folder, inside Dir; windows offscreen.
 inline void UseLocalCloud(const std::string& Dir, int Port) {
   const std::string Host = "127.0.0.1:" + std::to_string(Port);
-  ::setenv("FIREBASE_AUTH_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("FIREBASE_DATABASE_EMULATOR_HOST", Host.c_str(), 1);
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
-  ::setenv("XDG_RUNTIME_DIR", Dir.c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  kelvo::test::SetEnv("FIREBASE_AUTH_EMULATOR_HOST", Host.c_str());
+  kelvo::test::SetEnv("FIREBASE_DATABASE_EMULATOR_HOST", Host.c_str());
+  kelvo::test::SetEnv("PROGRAMDATA", (Dir + "/programdata").c_str());
+  kelvo::test::SetEnv("APPDATA", (Dir + "/appdata").c_str());
+  kelvo::test::SetEnv("XDG_RUNTIME_DIR", Dir.c_str());
+  kelvo::test::SetEnv("QT_QPA_PLATFORM", "offscreen");
   std::filesystem::create_directories(Dir + "/program/config");
   platform::SetProgramDirForTests(Dir + "/program");
 }

@@ -13,9 +13,6 @@
 // Peak memory: the high-water mark of a fresh process that reads the same bytes from a file and
 // then parses them, or looks the account up in them (this program started again with --peak).
 //   bench_account_directory [accounts] [rounds]      (defaults 100000 and 5)
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +32,9 @@
 #include "core/uAppConfig.h"
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
+#include "support/ChildProcess.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -60,14 +60,14 @@ long StatusKb(const char* Name) {
 
 // Runs this program again in the given peak mode and reads back the high-water mark it prints.
 long ChildPeakKb(const std::string& Mode, const std::string& File, const std::string& Login) {
-  const std::string Command =
-      "'/proc/" + std::to_string(::getpid()) + "/exe' --peak " + Mode + " '" + File + "' '" + Login + "'";
-  FILE* Pipe = ::popen(Command.c_str(), "r");
-  if (!Pipe) return -1;
-  long Kb = -1;
-  if (std::fscanf(Pipe, "%ld", &Kb) != 1) Kb = -1;
-  ::pclose(Pipe);
-  return Kb;
+  kelvo::test::TChildOptions Piped;
+  Piped.PipeOutput = true;
+  kelvo::test::ChildProcess Child(kelvo::test::ThisProgram(), {"--peak", Mode, File, Login}, Piped);
+  const std::string Output = Child.ReadAll();
+  Child.Wait();
+  char* End = nullptr;
+  const long Kb = std::strtol(Output.c_str(), &End, 10);
+  return End == Output.c_str() ? -1 : Kb;
 }
 
 // The child's side: read the file, do one thing with it, print VmHWM in kB.
@@ -151,12 +151,11 @@ int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 100000;
   const int Rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
-  char Pattern[] = "/tmp/kelvo-bench-accounts-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-accounts-");
+  if (Dir.empty()) return 1;
   std::filesystem::create_directories(Dir + "/program");
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
+  kelvo::test::SetEnv("PROGRAMDATA", (Dir + "/programdata").c_str());
+  kelvo::test::SetEnv("APPDATA", (Dir + "/appdata").c_str());
   platform::SetProgramDirForTests(Dir + "/program");
   TAppConfig::ResetInstanceForTests();
   platform::SetMachineIdentitySource([] { return std::string("kelvo-bench-machine"); });
@@ -167,8 +166,8 @@ int main(int argc, char** argv) {
   Sim.AddUser({BuiltInServiceLogin(), BuiltInServicePassword(), "Kelvo Servis", "", false});
   Sim.SetDatabase(MakeDirectory(Count));
   Sim.Start();
-  ::setenv("FIREBASE_AUTH_EMULATOR_HOST", Sim.HostPort().c_str(), 1);
-  ::setenv("FIREBASE_DATABASE_EMULATOR_HOST", Sim.HostPort().c_str(), 1);
+  kelvo::test::SetEnv("FIREBASE_AUTH_EMULATOR_HOST", Sim.HostPort().c_str());
+  kelvo::test::SetEnv("FIREBASE_DATABASE_EMULATOR_HOST", Sim.HostPort().c_str());
 
   // The account the lookups look for: grouped under a dealer, near the end of the document.
   int Target = Count - 1;
@@ -256,9 +255,10 @@ int main(int argc, char** argv) {
   std::printf("  tokenizer only (parse into nothing)       %9.1f ms   %.2fx\n", TokensMs, TokensMs / BareMs);
   std::printf("  lookup: read, sort, match (no transfer)   %9.1f ms   %.2fx   <- must be at most 2x\n", LookupMs,
               LookupMs / BareMs);
-  std::printf("  end to end: FindAccountByLogin            %9.1f ms   %.2fx of fetch + bare parse (%.1f ms)"
-              "   <- must be at most 2x\n",
-              EndToEndMs, EndToEndMs / FetchParseMs, FetchParseMs);
+  std::printf(
+      "  end to end: FindAccountByLogin            %9.1f ms   %.2fx of fetch + bare parse (%.1f ms)"
+      "   <- must be at most 2x\n",
+      EndToEndMs, EndToEndMs / FetchParseMs, FetchParseMs);
   std::printf("\npeak resident memory of a process that reads the %.1f MiB file and then\n", Bytes.size() / 1048576.0);
   std::printf("  does nothing more:  %7.1f MiB\n", LoadKb / 1024.0);
   std::printf("  parses it (bare):   %7.1f MiB\n", BarePeakKb / 1024.0);

@@ -14,16 +14,13 @@
 // The listing at the start has the server work out every MD5 sum, so that is never timed.
 //   bench_download_faults [MiB at 100 MB/s] [runs at 100 MB/s] [cancel runs]   (default 512 3 5)
 // Exit status 0 only when every target was met.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -39,6 +36,8 @@
 #include "drive/uGoogleDrive.h"
 #include "platform/Paths.h"
 #include "platform/SafeFiles.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -56,8 +55,8 @@ const char* Verdict(bool Met) { return Met ? "PASS" : "FAIL"; }
 
 // A file of Size pseudo-random bytes (a fixed seed, so every run serves the same content), flushed.
 bool MakeRandomFile(const std::string& Path, int64_t Size) {
-  const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (Fd < 0) return false;
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  if (!Out) return false;
   std::vector<uint64_t> Block(1 << 19);  // 4 MiB
   uint64_t State = 0x9E3779B97F4A7C15ULL;
   bool Ok = true;
@@ -69,36 +68,27 @@ bool MakeRandomFile(const std::string& Path, int64_t Size) {
       Word = State;
     }
     const size_t Want = static_cast<size_t>(std::min<int64_t>(Size - Done, Block.size() * sizeof(uint64_t)));
-    Ok = bench::WriteFull(Fd, Block.data(), Want);
+    Ok = static_cast<bool>(Out.write(reinterpret_cast<const char*>(Block.data()), static_cast<std::streamsize>(Want)));
     Done += static_cast<int64_t>(Want);
   }
   // On disk before anything is timed, so its write-back never runs beside a measurement.
-  Ok = Ok && ::fsync(Fd) == 0;
-  return ::close(Fd) == 0 && Ok;
+  Out.close();
+  return Ok && Out && test::FlushToDisk(Path);
 }
 
 // True when both files hold the same bytes.
 bool SameContent(const std::string& A, const std::string& B) {
-  const int Fa = ::open(A.c_str(), O_RDONLY | O_CLOEXEC), Fb = ::open(B.c_str(), O_RDONLY | O_CLOEXEC);
-  bool Same = Fa >= 0 && Fb >= 0;
+  std::ifstream Fa(A, std::ios::binary), Fb(B, std::ios::binary);
+  bool Same = Fa && Fb;
   std::vector<char> Ba(4 * MiB), Bb(4 * MiB);
   while (Same) {
-    const ssize_t Na = ::read(Fa, Ba.data(), Ba.size());
-    ssize_t Nb = 0;
-    while (Nb < Na) {
-      const ssize_t N = ::read(Fb, Bb.data() + Nb, static_cast<size_t>(Na - Nb));
-      if (N <= 0) break;
-      Nb += N;
-    }
-    if (Na < 0 || Nb != Na || std::memcmp(Ba.data(), Bb.data(), static_cast<size_t>(Na)) != 0) Same = false;
-    if (Na == 0) {
-      char Extra;
-      Same = Same && ::read(Fb, &Extra, 1) == 0;
-      break;
-    }
+    Fa.read(Ba.data(), static_cast<std::streamsize>(Ba.size()));
+    Fb.read(Bb.data(), static_cast<std::streamsize>(Bb.size()));
+    const std::streamsize Na = Fa.gcount(), Nb = Fb.gcount();
+    if (Fa.bad() || Fb.bad() || Nb != Na || std::memcmp(Ba.data(), Bb.data(), static_cast<size_t>(Na)) != 0)
+      Same = false;
+    if (Na == 0) break;  // both at their end
   }
-  if (Fa >= 0) ::close(Fa);
-  if (Fb >= 0) ::close(Fb);
   return Same;
 }
 
@@ -253,10 +243,9 @@ int main(int argc, char** argv) {
   const int SlowRuns = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   const int CancelRuns = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
   // A server gone away must show as a failed order, not end the benchmark.
-  ::signal(SIGPIPE, SIG_IGN);
-  char Pattern[] = "/tmp/kelvo-bench-faults-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const test::ScopedIgnoredBrokenPipe IgnoredBrokenPipe;
+  const std::string Dir = test::MakeUniqueTempFolder("kelvo-bench-faults-");
+  if (Dir.empty()) return 1;
   const std::string Seed = Dir + "/seed", Out = Dir + "/out";
   std::filesystem::create_directories(Seed + "/drive");
   std::filesystem::create_directories(Out);
@@ -274,8 +263,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string Base = "http://127.0.0.1:" + std::to_string(Sim.Port());
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
+  test::SetEnv("PROGRAMDATA", (Dir + "/programdata").c_str());
+  test::SetEnv("APPDATA", (Dir + "/appdata").c_str());
   std::filesystem::create_directories(Dir + "/program/config");
   platform::SetProgramDirForTests(Dir + "/program");
   WriteFileAtomic(Dir + "/program/config/config.ini",
@@ -310,7 +299,7 @@ int main(int argc, char** argv) {
     for (int Turn = 0; Turn < 2; ++Turn) {
       // The disk settles first: what the last run removed or left dirty is never flushed inside a
       // measurement.
-      ::sync();
+      test::SettleDisks();
       if ((Turn + I) % 2 == 0)
         Unchecked = TimeUnchecked(SlowUrl, Token, Out + "/plain.bin", SlowSize);
       else

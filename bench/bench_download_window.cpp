@@ -26,6 +26,8 @@
 #include "drive/uGoogleAuth.h"
 #include "drive/uGoogleDrive.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 #include "windows/frmRestoreDrivePicker.h"
 
 namespace {
@@ -125,9 +127,8 @@ int main(int argc, char** argv) {
   const int64_t Size = (argc > 1 ? std::max(1, std::atoi(argv[1])) : 1024) * MiB;
   const int Runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   const int64_t Rate = argc > 3 ? std::max(0, std::atoi(argv[3])) * 1000000LL : 0;
-  char Pattern[] = "/tmp/kelvo-bench-window-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-window-");
+  if (Dir.empty()) return 1;
   const std::string Seed = Dir + "/seed", Out = Dir + "/indirilen";
   const std::string Account = Seed + "/drive/Acme Ltd";
   std::filesystem::create_directories(Account + "/restoremeta");
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
   if (!bench::MakeSparseFile(Account + "/Muhasebe/MUHASEBE_FULL_1.bak", Size)) return 1;
 
   int Port = 0;
-  const pid_t Server = bench::StartServer(Seed, Port, [Rate](cloudsim::TCloudSim& Sim) {
+  bench::TServer Server = bench::StartServer(Seed, Port, [Rate](cloudsim::TCloudSim& Sim) {
     if (Rate <= 0) return;
     cloudsim::TFault Slow;
     Slow.Kind = cloudsim::TFaultKind::Throttle;
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     Slow.BytesPerSecond = Rate;
     Sim.AddFault(Slow);
   });
-  if (Server <= 0 || Port <= 0) {
+  if (!Server || Port <= 0) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
   }

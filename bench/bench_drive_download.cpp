@@ -1,5 +1,5 @@
-// The Drive client's downloads against curl, from a cloudsim server that runs in a child process
-// of its own (forked before anything else starts), for a 128 MiB and a 1 GiB file (sparse, made in
+// The Drive client's downloads against curl, from a cloudsim server that runs in a copy of this
+// process of its own (made before anything else starts), for a 128 MiB and a 1 GiB file (sparse, made in
 // a temporary folder and removed afterwards). Each download runs in a fresh process, so its peak
 // RSS is its own; runs rotate the order of the clients. Two comparisons:
 //   - DownloadFile (which asks the Drive for size and MD5 first) against "curl -s -o";
@@ -13,12 +13,6 @@
 // kept, MD5 only, temporary file only), to show which one dominates.
 //   bench_drive_download [runs]      (default 3 per client and size)
 // Exit status 0 only when every download succeeded and every target was met.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -26,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
@@ -39,6 +34,9 @@
 #include "drive/uGoogleDrive.h"
 #include "platform/Paths.h"
 #include "platform/SafeFiles.h"
+#include "support/ChildProcess.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -55,45 +53,29 @@ struct TRun {
   double CommitSeconds = 0;  // checked downloads: from every byte in and checked to the return
 };
 
-// Runs Work in a child process and collects its result and peak RSS.
+// Runs Work in a copy of this process and collects its result and peak RSS.
 template <typename F>
 TRun InChild(F Work) {
-  int Pipe[2];
-  if (::pipe(Pipe) != 0) return {};
-  const pid_t Pid = ::fork();
-  if (Pid == 0) {
-    ::close(Pipe[0]);
+  kelvo::test::CopiedProcess Child([&](kelvo::test::CopiedProcess::TLink& Parent) {
     TRun R = Work();
-    rusage Usage{};
-    ::getrusage(RUSAGE_SELF, &Usage);
-    R.PeakKiB = Usage.ru_maxrss;
-    if (::write(Pipe[1], &R, sizeof R) != sizeof R) ::_exit(1);
-    ::_exit(0);
-  }
-  ::close(Pipe[1]);
+    R.PeakKiB = kelvo::test::PeakResidentKiB();
+    return Parent.Write(&R, sizeof R) ? 0 : 1;
+  });
   TRun R;
-  if (::read(Pipe[0], &R, sizeof R) != sizeof R) R = {};
-  ::close(Pipe[0]);
-  int Status = 0;
-  ::waitpid(Pid, &Status, 0);
+  if (!Child.Read(&R, sizeof R)) R = {};
+  Child.Wait();
   return R;
 }
 
 TRun RunCurl(const std::string& Url, const std::string& Token, const std::string& Dest) {
   const std::string Header = "Authorization: Bearer " + Token;
   const auto Start = Clock::now();
-  const pid_t Pid = ::fork();
-  if (Pid == 0) {
-    ::execlp("curl", "curl", "-s", "-o", Dest.c_str(), "-H", Header.c_str(), Url.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int Status = 0;
-  rusage Usage{};
-  ::wait4(Pid, &Status, 0, &Usage);
+  kelvo::test::ChildProcess Curl("curl", {"-s", "-o", Dest, "-H", Header, Url});
+  const int Code = Curl.Wait();
   TRun R;
   R.Seconds = Since(Start);
-  R.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-  R.PeakKiB = Usage.ru_maxrss;
+  R.Ok = Code == 0;
+  R.PeakKiB = Curl.PeakKiB();
   return R;
 }
 
@@ -117,34 +99,16 @@ TRun RunByHand(const std::string& Url, const std::string& Token, const std::stri
   TRun R = RunCurl(Url, Token, Dest);
   if (!R.Ok) return R;
   R.Ok = false;
-  int Pipe[2];
-  if (::pipe(Pipe) != 0) return R;
-  const pid_t Pid = ::fork();
-  if (Pid == 0) {
-    ::dup2(Pipe[1], STDOUT_FILENO);
-    ::close(Pipe[0]);
-    ::close(Pipe[1]);
-    ::execlp("md5sum", "md5sum", Dest.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(Pipe[1]);
-  std::string Output;
-  char Buffer[256];
-  for (ssize_t N; (N = ::read(Pipe[0], Buffer, sizeof Buffer)) != 0;) {
-    if (N > 0)
-      Output.append(Buffer, static_cast<size_t>(N));
-    else if (errno != EINTR)
-      break;
-  }
-  ::close(Pipe[0]);
-  int Status = 0;
-  rusage Usage{};
-  ::wait4(Pid, &Status, 0, &Usage);
+  kelvo::test::TChildOptions Piped;
+  Piped.PipeOutput = true;
+  kelvo::test::ChildProcess Md5sum("md5sum", {Dest}, Piped);
+  const std::string Output = Md5sum.ReadAll();
+  const int Code = Md5sum.Wait();
   R.Seconds = Since(Start);
   std::string Expected = Md5;
   for (char& C : Expected) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-  R.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0 && !Expected.empty() && Output.rfind(Expected, 0) == 0;
-  R.PeakKiB = std::max(R.PeakKiB, static_cast<long>(Usage.ru_maxrss));
+  R.Ok = Code == 0 && !Expected.empty() && Output.rfind(Expected, 0) == 0;
+  R.PeakKiB = std::max(R.PeakKiB, Md5sum.PeakKiB());
   return R;
 }
 
@@ -247,11 +211,14 @@ TPieces TimePieces(const std::string& Dir, int64_t Size) {
   const std::string Plain = Dir + "/pieces-plain.bin";
   {
     const auto Start = Clock::now();
-    const int Fd = ::open(Plain.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool Ok = Fd >= 0;
+    std::ofstream Out;
+    Out.rdbuf()->pubsetbuf(nullptr, 0);  // each piece goes to the system as one write
+    Out.open(Plain, std::ios::binary | std::ios::trunc);
+    bool Ok = static_cast<bool>(Out);
     for (int64_t I = 0; Ok && I < Count; ++I)
-      Ok = ::write(Fd, Piece.data(), Piece.size()) == static_cast<ssize_t>(Piece.size());
-    if (Fd >= 0) ::close(Fd);
+      Ok = static_cast<bool>(Out.write(Piece.data(), static_cast<std::streamsize>(Piece.size())));
+    Out.close();
+    Ok = Ok && Out;
     P.CacheRate = Ok ? Size / 1e6 / Since(Start) : 0;
     std::filesystem::remove(Plain);
   }
@@ -278,9 +245,8 @@ const char* Verdict(bool Met) { return Met ? "PASS" : "FAIL"; }
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-  char Pattern[] = "/tmp/kelvo-bench-download-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-download-");
+  if (Dir.empty()) return 1;
   const std::string Seed = Dir + "/seed";
   std::filesystem::create_directories(Seed + "/drive");
   kelvo::WriteFileAtomic(Seed + "/oauth.json", R"({"refreshTokens":["1//bench"]})");
@@ -290,16 +256,16 @@ int main(int argc, char** argv) {
   }
 
   int Port = 0;
-  const pid_t Server = kelvo::bench::StartServer(Seed, Port);
-  if (Server <= 0 || Port <= 0) {
+  kelvo::bench::TServer Server = kelvo::bench::StartServer(Seed, Port);
+  if (!Server || Port <= 0) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
   }
   const std::string Base = "http://127.0.0.1:" + std::to_string(Port);
 
   // The program reads its endpoints from config.ini; the access token comes from a real refresh.
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
+  kelvo::test::SetEnv("PROGRAMDATA", (Dir + "/programdata").c_str());
+  kelvo::test::SetEnv("APPDATA", (Dir + "/appdata").c_str());
   std::filesystem::create_directories(Dir + "/program/config");
   kelvo::platform::SetProgramDirForTests(Dir + "/program");
   kelvo::WriteFileAtomic(
@@ -313,11 +279,10 @@ int main(int argc, char** argv) {
   std::sort(Listing.begin(), Listing.end(), [](const auto& A, const auto& B) { return A.Size < B.Size; });
   if (Token.empty() || Listing.size() != 2 || Listing.front().MD5.empty() || Listing.back().MD5.empty()) {
     std::fprintf(stderr, "no token or listing from cloudsim\n");
-    ::kill(Server, SIGTERM);
+    kelvo::bench::StopServer(Server);
     return 1;
   }
 
-  int Status = 0;
   std::printf("server: cloudsim in a child process (TCloudSim, port %d); %d runs per client and size\n", Port, Runs);
   struct TSizeResult {
     int64_t Size = 0;
@@ -340,7 +305,7 @@ int main(int argc, char** argv) {
         const int Which = (Turn + I) % 4;
         // The disk settles first: what the last run removed or left dirty is never flushed inside
         // a measurement.
-        ::sync();
+        kelvo::test::SettleDisks();
         switch (Which) {
           case 0:
             ByClient[Which] = RunCurl(Url, Token, Dest);
@@ -362,8 +327,7 @@ int main(int argc, char** argv) {
       if (!Complete[0] || !Complete[1] || !Complete[2] || !Complete[3]) {
         std::fprintf(stderr, "download failed (curl %d, DownloadFile %d, by hand %d, DownloadTo %d)\n", Complete[0],
                      Complete[1], Complete[2], Complete[3]);
-        ::kill(Server, SIGTERM);
-        ::waitpid(Server, &Status, 0);
+        kelvo::bench::StopServer(Server);
         std::filesystem::remove_all(Dir);
         return 1;
       }
@@ -426,7 +390,7 @@ int main(int argc, char** argv) {
     const std::string Url = Base + "/drive/v3/files/" + Largest.FileID + "?alt=media";
     TRun Alone[3];
     for (int Which = 0; Which < 3; ++Which) {
-      ::sync();
+      kelvo::test::SettleDisks();
       Alone[Which] = RunPiece(Url, Token, Dir, Largest.Size, Which == 1, Which == 2);
     }
     const auto Rate = [&](const TRun& R) { return R.Ok ? Largest.Size / 1e6 / R.Seconds : 0.0; };
@@ -451,8 +415,7 @@ int main(int argc, char** argv) {
   std::printf("%s checked download peak RSS, 1 GiB minus 128 MiB, within 5 MiB: %+.1f MiB\n", Verdict(GrowthMet),
               CheckedGrowth);
 
-  ::kill(Server, SIGTERM);
-  ::waitpid(Server, &Status, 0);
+  kelvo::bench::StopServer(Server);
   std::filesystem::remove_all(Dir);
   return RatesMet && RssMet && GrowthMet ? 0 : 1;
 }

@@ -3,8 +3,6 @@
 // only parsing them as JSON. A second pair compares the page reader with a bare parse of the page
 // bodies, without the network. Runs alternate so both see the same machine load.
 //   bench_drive_listing [runs]      (default 10)
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +19,8 @@
 #include "drive/uGoogleAuth.h"
 #include "drive/uGoogleDrive.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -33,9 +33,8 @@ double Ms(Clock::duration D) { return std::chrono::duration<double, std::milli>(
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-  char Pattern[] = "/tmp/kelvo-bench-listing-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-listing-");
+  if (Dir.empty()) return 1;
 
   kelvo::cloudsim::TCloudSim Sim;
   Sim.AddRefreshToken("1//bench");
@@ -49,8 +48,8 @@ int main(int argc, char** argv) {
   }
   Sim.Start();
 
-  ::setenv("PROGRAMDATA", (Dir + "/programdata").c_str(), 1);
-  ::setenv("APPDATA", (Dir + "/appdata").c_str(), 1);
+  kelvo::test::SetEnv("PROGRAMDATA", (Dir + "/programdata").c_str());
+  kelvo::test::SetEnv("APPDATA", (Dir + "/appdata").c_str());
   std::filesystem::create_directories(Dir + "/program/config");
   kelvo::platform::SetProgramDirForTests(Dir + "/program");
   kelvo::WriteFileAtomic(Dir + "/program/config/config.ini", "[Endpoints]\r\nGoogleTokenUrl=" + Sim.TokenUrl() +
@@ -112,8 +111,7 @@ int main(int argc, char** argv) {
 
   size_t Bytes = 0;
   for (const auto& Page : Pages) Bytes += Page.size();
-  rusage Usage{};
-  ::getrusage(RUSAGE_SELF, &Usage);
+  const long PeakKiB = kelvo::test::PeakResidentKiB();
   const double Client = Ms(ClientTime) / Runs, Reference = Ms(ReferenceTime) / Runs;
   const double Reader = Ms(ReaderTime) / Runs, Parse = Ms(ParseTime) / Runs;
   std::printf("server: cloudsim in this process (server thread); %d entries, 10 pages, %.1f MiB of replies; %d runs\n",
@@ -124,6 +122,6 @@ int main(int argc, char** argv) {
   std::printf("bare parse of the 10 pages:   %8.2f ms (reference)\n", Parse);
   std::printf("page reader on the same:      %8.2f ms\n", Reader);
   std::printf("ratio reader/bare parse:      %8.3f\n", Reader / Parse);
-  std::printf("peak RSS (server included):   %ld KiB\n", Usage.ru_maxrss);
+  std::printf("peak RSS (server included):   %ld KiB\n", PeakKiB);
   return 0;
 }

@@ -2,9 +2,6 @@
 // RunRestoreScript (exchange files written, result read, files removed) and started directly with
 // the same arguments. Runs alternate so both see the same machine load.
 //   bench_script_bridge [runs]      (default 200)
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +12,8 @@
 #include "core/FileIO.h"
 #include "platform/Process.h"
 #include "restore/uRestoreEngine.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -27,9 +26,8 @@ double Ms(Clock::duration D) { return std::chrono::duration<double, std::milli>(
 
 int main(int argc, char** argv) {
   const int Runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  char Pattern[] = "/tmp/kelvo-bench-bridge-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern;
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-bridge-");
+  if (Dir.empty()) return 1;
   const std::string Script = Dir + "/answer.sh";
   kelvo::WriteFileAtomic(Script,
                          "while [ $# -ge 2 ]; do case $1 in -ResultPath) res=$2;; esac; shift 2; done\n"
@@ -44,7 +42,8 @@ int main(int argc, char** argv) {
     const int Code = kelvo::platform::RunHiddenProcess(
         "/bin/sh", {Script, "-Mode", "restore", "-ConfigPath", Config, "-PayloadPath", Payload, "-ResultPath", Result},
         "sh: ");
-    ::unlink(Result.c_str());
+    std::error_code Ignored;
+    std::filesystem::remove(Result, Ignored);
     return Code == 0;
   };
   auto Bridge = [&] {
@@ -79,13 +78,12 @@ int main(int argc, char** argv) {
 
   const double DirectMs = Ms(DirectTime) / Runs;
   const double BridgeMs = Ms(BridgeTime) / Runs;
-  rusage Usage{};
-  ::getrusage(RUSAGE_SELF, &Usage);
+  const long PeakKiB = kelvo::test::PeakResidentKiB();
   std::printf("runs:                      %d\n", Runs);
   std::printf("script started directly:   %.3f ms/run (reference)\n", DirectMs);
   std::printf("through RunRestoreScript:  %.3f ms/run\n", BridgeMs);
   std::printf("bridge overhead:           %.3f ms/run\n", BridgeMs - DirectMs);
   std::printf("ratio bridge/direct:       %.3f\n", BridgeMs / DirectMs);
-  std::printf("peak RSS:                  %ld KiB\n", Usage.ru_maxrss);
+  std::printf("peak RSS:                  %ld KiB\n", PeakKiB);
   return 0;
 }

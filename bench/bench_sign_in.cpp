@@ -21,6 +21,8 @@
 #include "core/Endpoints.h"
 #include "core/FileIO.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 #include "windows/frmRestoreLogin.h"
 
 namespace {
@@ -46,23 +48,23 @@ class TQuietDialogs : public IDialogs {
 int main(int argc, char** argv) {
   const int DelayMs = argc > 1 ? std::max(0, std::atoi(argv[1])) : 3000;
   const int Runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-  char Pattern[] = "/tmp/kelvo-bench-signin-XXXXXX";
-  if (!::mkdtemp(Pattern)) return 1;
-  const std::string Dir = Pattern, Seed = Dir + "/seed";
+  const std::string Dir = kelvo::test::MakeUniqueTempFolder("kelvo-bench-signin-");
+  if (Dir.empty()) return 1;
+  const std::string Seed = Dir + "/seed";
   std::filesystem::create_directories(Seed);
   WriteFileAtomic(Seed + "/users.json",
                   R"([{"email":")" + BuiltInServiceLogin() + R"(","password":")" + BuiltInServicePassword() + R"("}])");
   WriteFileAtomic(Seed + "/database.json",
                   R"({"Lisanslar":{"acme":{"LoginName":"acme","Sifre":"pw","Musteri":"Acme Ltd"}}})");
   int Port = 0;
-  const pid_t Server = bench::StartServer(Seed, Port, [DelayMs](cloudsim::TCloudSim& Sim) {
+  bench::TServer Server = bench::StartServer(Seed, Port, [DelayMs](cloudsim::TCloudSim& Sim) {
     cloudsim::TFault Slow;
     Slow.Kind = cloudsim::TFaultKind::Latency;
     Slow.PathPrefix = "/Lisanslar";
     Slow.Delay = std::chrono::milliseconds(DelayMs);
     Sim.AddFault(Slow);
   });
-  if (Server <= 0 || Port <= 0) {
+  if (!Server || Port <= 0) {
     std::fprintf(stderr, "cloudsim did not start\n");
     return 1;
   }

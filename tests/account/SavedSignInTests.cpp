@@ -1,9 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -20,6 +15,8 @@
 #include "platform/MachineLock.h"
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
+#include "support/ChildProcess.h"
+#include "support/FileModes.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 
@@ -39,42 +36,25 @@ double SecondsSince(SteadyClock::time_point Start) {
   return std::chrono::duration<double>(SteadyClock::now() - Start).count();
 }
 
-// The helper program holding the lock, started with fork + exec; killed if still running at the end.
+// The helper program holding the lock; killed if still running at the end.
 class LockHolder {
  public:
-  LockHolder(const std::string& Name, int HoldMs) {
-    int Ready[2];
-    if (pipe(Ready) != 0) throw std::runtime_error("pipe failed");
-    std::vector<std::string> Args{KELVO_ACCOUNT_CHILD, "hold-lock", Name, std::to_string(HoldMs),
-                                  std::to_string(Ready[1])};
-    std::vector<char*> Argv;
-    for (auto& Arg : Args) Argv.push_back(Arg.data());
-    Argv.push_back(nullptr);
-    FPid = fork();
-    if (FPid == 0) {
-      close(Ready[0]);
-      execv(Argv[0], Argv.data());
-      _exit(127);
-    }
-    close(Ready[1]);
-    pollfd P{Ready[0], POLLIN, 0};
-    char C = 0;
-    const bool Held = FPid > 0 && poll(&P, 1, 10000) == 1 && read(Ready[0], &C, 1) == 1;
-    close(Ready[0]);
+  LockHolder(const std::string& Name, int HoldMs)
+      : FChild(KELVO_ACCOUNT_CHILD, {"hold-lock", Name, std::to_string(HoldMs)}, Piped()) {
+    char Ready = 0;
+    const bool Held = FChild.ReadByte(Ready, 10000);
+    FChild.CloseOutput();
     if (!Held) throw std::runtime_error("the helper did not take the lock");
   }
-  ~LockHolder() {
-    if (FPid <= 0) return;
-    kill(FPid, SIGKILL);
-    int Status = 0;
-    while (waitpid(FPid, &Status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
 
  private:
-  pid_t FPid = -1;
+  static test::TChildOptions Piped() {
+    test::TChildOptions Options;
+    Options.PipeOutput = true;
+    return Options;
+  }
+
+  test::ChildProcess FChild;
 };
 
 // A configuration folder, a lock folder and a machine of the test's own; the clock stands still
@@ -150,9 +130,10 @@ TEST_F(SavedSignIn, FileIsTheProtectedAsciiRecordAndSurvivesARestart) {
   EXPECT_FALSE(Description.empty());
   EXPECT_EQ(test::ReadBytes(FilePath()).find("acme"), std::string::npos) << "nothing readable in the file";
 
-  struct stat St {};
-  ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0600u) << "in a folder of one user's the saved sign-in is that user's";
+  ASSERT_TRUE(fs::exists(FilePath()));
+  if (test::PosixModesApply()) {
+    EXPECT_EQ(test::ModeOf(FilePath()), 0600u) << "in a folder of one user's the saved sign-in is that user's";
+  }
 
   Restart();
   TSavedSignIn Got;
@@ -162,10 +143,14 @@ TEST_F(SavedSignIn, FileIsTheProtectedAsciiRecordAndSurvivesARestart) {
   EXPECT_TRUE(LockIsFree()) << "the lock is let go after the read";
 
   // A narrower mode that an administrator gave the file is kept when it is replaced.
-  ASSERT_EQ(chmod(FilePath().c_str(), 0400), 0);
+  if (test::PosixModesApply()) {
+    ASSERT_TRUE(test::SetMode(FilePath(), 0400));
+  }
   SaveSavedSignIn({"other", "pw", ""});
-  ASSERT_EQ(stat(FilePath().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0400u);
+  ASSERT_TRUE(fs::exists(FilePath()));
+  if (test::PosixModesApply()) {
+    EXPECT_EQ(test::ModeOf(FilePath()), 0400u);
+  }
   Restart();
   ASSERT_TRUE(LoadSavedSignIn(Got));
   ExpectSame(Got, {"other", "pw", ""});
@@ -177,11 +162,11 @@ TEST_F(SavedSignIn, InTheMachineFolderItIsSharedWithTheMachineGroup) {
   TAppConfig::ResetInstanceForTests();
   SaveSavedSignIn(Acme());
   const std::string Folder = Root / "programdata/Korvessa";
-  struct stat St {};
-  ASSERT_EQ(stat((Folder + "/" + FileName).c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0660u);
-  ASSERT_EQ(stat(Folder.c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 02770u) << "what is made in it takes the folder's group";
+  ASSERT_TRUE(fs::exists(Folder + "/" + FileName));
+  if (test::PosixModesApply()) {
+    EXPECT_EQ(test::ModeOf(Folder + "/" + FileName), 0660u);
+    EXPECT_EQ(test::ModeOf(Folder), 02770u) << "what is made in it takes the folder's group";
+  }
   Restart();
   TSavedSignIn Got;
   ASSERT_TRUE(LoadSavedSignIn(Got));

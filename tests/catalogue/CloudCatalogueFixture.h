@@ -11,6 +11,7 @@
 #include "account/uFirebaseActiveAccount.h"
 #include "core/DateTimes.h"
 #include "drive/uGoogleAuth.h"
+#include "support/FileModes.h"
 
 namespace kelvo::test {
 
@@ -43,7 +44,7 @@ class CloudCatalogueFixture : public CloudFixture {
     return std::chrono::system_clock::time_point{} + std::chrono::seconds(1735689600 + Minutes * 60);
   }
 
-  std::string PrivateTempFolder() { return Root / ("run/kelvo-" + std::to_string(getuid())); }
+  std::string PrivateTempFolder() { return Root / ("run/kelvo-" + std::to_string(test::UserId())); }
 };
 
 }  // namespace kelvo::test

@@ -16,7 +16,6 @@
 #include "core/FileIO.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
-#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -170,7 +169,7 @@ TEST_F(CloudJobFaultTest, FilesThatWereThereStayUnlessACheckedFileMayReplaceThem
       << "readable like any restored file once complete";
 
   // A full disk fails the file and leaves no temporary file.
-  KELVO_SKIP_ON_WINDOWS("a full disk is played with a file size limit per process, which Windows does not have");
+  if (!test::ScopedFileSizeLimit::Applies()) GTEST_SKIP() << test::ScopedFileSizeLimit::WhyNot();
   fs::remove(S.Files[0].LocalPath);
   fs::remove(Out + "/x.bak.part");
   {

@@ -1,10 +1,5 @@
 // cloudsim's own logic: what the services answer, token checks, counting, faults, seeding, the program.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +12,7 @@
 
 #include "cloudsim/CloudSim.h"
 #include "core/HttpClient.h"
+#include "support/ChildProcess.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -385,23 +381,11 @@ TEST(CloudSimProgram, PrintsItsPortServesTheSeedAndEndsOnSigterm) {
   test::TempDir Seed;
   test::WriteBytes(Seed / "users.json", R"([{"email":"a@b.c","password":"p"}])");
   test::WriteBytes(Seed / "database.json", R"({"n":{"v":5}})");
-  int Out[2];
-  ASSERT_EQ(pipe(Out), 0);
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    dup2(Out[1], 1);
-    close(Out[0]);
-    close(Out[1]);
-    execl(KELVO_CLOUDSIM_PROGRAM, "cloudsim", "--seed", Seed.path().c_str(), "--port", "0", "--api-key", "k1",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(Out[1]);
-  std::string Line;
-  pollfd P{Out[0], POLLIN, 0};
-  char C;
-  while (Line.find('\n') == std::string::npos && poll(&P, 1, 10000) == 1 && read(Out[0], &C, 1) == 1) Line += C;
-  close(Out[0]);
+  test::TChildOptions Options;
+  Options.PipeOutput = true;
+  test::ChildProcess Sim(KELVO_CLOUDSIM_PROGRAM, {"--seed", Seed.path(), "--port", "0", "--api-key", "k1"}, Options);
+  const std::string Line = Sim.ReadLine(10000);
+  Sim.CloseOutput();
   const int Port = std::atoi(Line.c_str());
   ASSERT_GT(Port, 0) << Line;
 
@@ -412,28 +396,16 @@ TEST(CloudSimProgram, PrintsItsPortServesTheSeedAndEndsOnSigterm) {
   const std::string T = Json::parse(R.Body)["idToken"];
   EXPECT_EQ(Http.Get(Base + "/n.json?auth=" + T).Body, R"({"v":5})");
 
-  kill(Pid, SIGTERM);
-  int Status = 0;
-  ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
-  EXPECT_TRUE(WIFEXITED(Status));
-  EXPECT_EQ(WEXITSTATUS(Status), 0);
+  Sim.AskToStop();
+  EXPECT_EQ(Sim.Wait(), 0) << "-1: ended by the signal instead of stopping";
 }
 
 TEST(CloudSimProgram, RefusesMissingOrBadArguments) {
   for (const std::vector<std::string>& Args : std::vector<std::vector<std::string>>{
            {}, {"--port", "0"}, {"--seed", "/nonexistent", "--port", "x"}, {"--bogus"}}) {
-    const pid_t Pid = fork();
-    if (Pid == 0) {
-      std::vector<char*> Argv{const_cast<char*>("cloudsim")};
-      for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
-      Argv.push_back(nullptr);
-      dup2(open("/dev/null", O_WRONLY), 2);
-      execv(KELVO_CLOUDSIM_PROGRAM, Argv.data());
-      _exit(127);
-    }
-    int Status = 0;
-    ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
-    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 2);
+    test::TChildOptions Quiet;
+    Quiet.DiscardErrors = true;
+    EXPECT_EQ(test::RunProgram(KELVO_CLOUDSIM_PROGRAM, Args, Quiet), 2);
   }
 }
 

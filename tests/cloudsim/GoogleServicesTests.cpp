@@ -1,13 +1,7 @@
 // cloudsim's Google services: the token endpoint's refresh grant, the Drive's token check, query
 // language, paging, partial responses, folder creation, downloads with Range, the seed tree, the
 // ready-made faults and throttling, and the program's Drive options.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +9,7 @@
 
 #include "cloudsim/CloudSim.h"
 #include "core/HttpClient.h"
+#include "support/ChildProcess.h"
 #include "support/Fixtures.h"
 #include "support/TempDir.h"
 
@@ -273,8 +268,9 @@ TEST_F(GoogleServicesTest, SeededTreeHasStableIdsAndFileFactsAndStreamsRanges) {
   test::WriteBytes(Dir / "tree/Plan/sub/b.json", "{}");
   test::WriteBytes(Dir / "tree/top.txt", "hello\n");
   std::filesystem::create_symlink(Dir / "tree/top.txt", Dir / "tree/link.txt");
-  const timespec Times[2] = {{1738361700, 0}, {1738361700, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, (Dir / "tree/top.txt").c_str(), Times, 0), 0);
+  std::filesystem::last_write_time(
+      Dir / "tree/top.txt",
+      std::filesystem::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1738361700))));
   Sim.SetDriveRoot(Dir / "tree", "kok-klasor");
   EXPECT_EQ(Sim.DriveRootId(), "kok-klasor");
   const std::string Top = Sim.DriveFileId("top.txt");
@@ -350,24 +346,12 @@ TEST(CloudSimGoogleProgram, ServesTheSeedsDriveAndRefreshTokens) {
   test::TempDir Seed;
   test::WriteBytes(Seed / "oauth.json", R"({"refreshTokens":["1//seeded",{"token":"1//own","clientId":"c1"}]})");
   test::WriteBytes(Seed / "drive/Plan/x.bak", "backup");
-  int Out[2];
-  ASSERT_EQ(pipe(Out), 0);
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    dup2(Out[1], 1);
-    close(Out[0]);
-    close(Out[1]);
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execl(KELVO_CLOUDSIM_PROGRAM, "cloudsim", "--seed", Seed.path().c_str(), "--drive-root-id", "kok",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(Out[1]);
-  std::string Line;
-  pollfd P{Out[0], POLLIN, 0};
-  char C;
-  while (Line.find('\n') == std::string::npos && poll(&P, 1, 10000) == 1 && read(Out[0], &C, 1) == 1) Line += C;
-  close(Out[0]);
+  test::TChildOptions Options;
+  Options.PipeOutput = true;
+  Options.DiscardErrors = true;
+  test::ChildProcess Sim(KELVO_CLOUDSIM_PROGRAM, {"--seed", Seed.path(), "--drive-root-id", "kok"}, Options);
+  const std::string Line = Sim.ReadLine(10000);
+  Sim.CloseOutput();
   const int Port = std::atoi(Line.c_str());
   ASSERT_GT(Port, 0) << Line;
 
@@ -384,10 +368,8 @@ TEST(CloudSimGoogleProgram, ServesTheSeedsDriveAndRefreshTokens) {
   ASSERT_EQ(Files.size(), 1u);
   EXPECT_EQ(Files[0]["name"], "Plan");
 
-  kill(Pid, SIGTERM);
-  int Status = 0;
-  ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
-  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0);
+  Sim.AskToStop();
+  EXPECT_EQ(Sim.Wait(), 0);
 }
 
 TEST(CloudSimGoogleSeed, ReadsRefreshTokensAndNamesABadFile) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -8,6 +7,7 @@
 #include "core/uLogger.h"
 #include "core/uSecureString.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 
@@ -33,12 +33,8 @@ class AppConfigTest : public ::testing::Test {
   void BlockConfigFolder() { test::WriteBytes(ProgramDir + "/config", "not a folder"); }
 };
 
-bool RunningAsRoot() { return geteuid() == 0; }
-
-mode_t ModeOf(const std::string& Path) {
-  struct stat St {};
-  return stat(Path.c_str(), &St) == 0 ? St.st_mode & 07777 : 0;
-}
+bool RunningAsRoot() { return test::IsRoot(); }
+using test::ModeOf;
 
 }  // namespace
 
@@ -61,14 +57,15 @@ TEST_F(AppConfigTest, FallsBackToProgramDataThenAppData) {
 }
 
 TEST_F(AppConfigTest, SecretsAreTheOwnersAloneOrTheMachineGroupsInTheMachineFolder) {
+  KELVO_SKIP_WITHOUT_POSIX_MODES();
   struct TCase {
     const char* Name;
     bool BlockProgramFolder;
     bool BlockMachineFolder;
     std::string Folder;
-    mode_t FolderMode;
-    mode_t OldFileMode;  // config.ini as an older version or the administrator left it
-    mode_t FileMode;     // after the protecting rewrite
+    unsigned FolderMode;
+    unsigned OldFileMode;  // config.ini as an older version or the administrator left it
+    unsigned FileMode;     // after the protecting rewrite
   };
   const TCase Cases[] = {
       {"program folder", false, false, ProgramDir + "/config", 0700, 0644, 0600},
@@ -93,7 +90,7 @@ TEST_F(AppConfigTest, SecretsAreTheOwnersAloneOrTheMachineGroupsInTheMachineFold
 
     const std::string Ini = Case.Folder + "/config.ini";
     test::WriteBytes(Ini, "[MSSQLBackup]\r\nPassword=plain\r\n");
-    ASSERT_EQ(chmod(Ini.c_str(), Case.OldFileMode), 0);
+    ASSERT_TRUE(test::SetMode(Ini, Case.OldFileMode));
     TAppConfig::ResetInstanceForTests();
     TAppConfig& C = TAppConfig::Instance();
     EXPECT_TRUE(IsProtectedString(C.ReadRawValue("MSSQLBackup", "Password")));
@@ -212,7 +209,9 @@ TEST_F(AppConfigTest, MigrationNeverOverwritesAndTokenCacheIsRenamed) {
   EXPECT_EQ(test::ReadBytes(C.GetConfigDir() + "/projects.json"), "current");
   EXPECT_FALSE(fs::exists(C.GetConfigDir() + "/unlisted.json"));
   // A copy gets no more rights than a secret of this folder may have.
-  EXPECT_EQ(ModeOf(C.GetConfigDir() + "/backupplans.json"), 0600u);
+  if (test::PosixModesApply()) {
+    EXPECT_EQ(ModeOf(C.GetConfigDir() + "/backupplans.json"), 0600u);
+  }
 
   test::WriteBytes(C.GetConfigDir() + "/google_tokens.dat", "tokens");
   EXPECT_EQ(C.GetGoogleTokenCachePath(), C.GetConfigDir() + "/syc.dat");

@@ -1,10 +1,10 @@
 // The Drive client against cloudsim's Drive: listings over several pages and replies of every wrong
 // shape, folder search and creation, folder paths and their cache, downloads with progress and
 // faults, Drive times.
-#include <fcntl.h>
 #include <gmock/gmock.h>
-#include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -123,8 +123,9 @@ TEST_F(GoogleDriveTest, EntriesCarrySizeMd5TypeAndLocalModifiedTime) {
   test::WriteBytes(Tree + "/Yedekler/db.bak", "hello\n");
   std::filesystem::create_directories(Tree + "/Yedekler/Alt");
   // 2025-01-31T22:15:00.250Z
-  const timespec Times[2] = {{1738361700, 250000000}, {1738361700, 250000000}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, (Tree + "/Yedekler/db.bak").c_str(), Times, 0), 0);
+  const std::chrono::sys_time<std::chrono::nanoseconds> Modified{std::chrono::nanoseconds(1738361700250000000)};
+  std::filesystem::last_write_time(Tree + "/Yedekler/db.bak",
+                                   std::filesystem::file_time_type::clock::from_sys(Modified));
   Sim.SetDriveRoot(Tree, "kok");
 
   test::ScopedTimeZone Zone("<+03>-3");

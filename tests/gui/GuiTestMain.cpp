@@ -5,10 +5,11 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "support/ProcessFacts.h"
 #include "windows/Dialogs.h"
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  if (!std::getenv("QT_QPA_PLATFORM")) kelvo::test::SetEnv("QT_QPA_PLATFORM", "offscreen");
   std::setlocale(LC_ALL, "");
   QApplication App(argc, argv);
   kelvo::SetUpApplication();

@@ -1,6 +1,5 @@
 // The folder restore window offscreen, against cloudsim serving a folder plan's tree.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -145,6 +144,7 @@ TEST_F(FolderRestoreTest, ClosingDuringARunCancelsTheTransferAndClosesTheWindow)
 }
 
 TEST_F(FolderRestoreTest, AFullDiskAndAFileInAFoldersPlaceFailOnlyThoseFiles) {
+  if (!test::ScopedFileSizeLimit::Applies()) GTEST_SKIP() << test::ScopedFileSizeLimit::WhyNot();
   SeedPlan();
   Sim.AddDriveFile(PlanFolder, "buyuk.bin", std::string(300000, 'b'), At(20));
   Sim.AddDriveFile(PlanFolder, "kutu", "bir dosya", At(19));

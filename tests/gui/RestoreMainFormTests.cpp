@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -16,6 +15,7 @@
 #include "core/FileIO.h"
 #include "core/uAppConfig.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 #include "windows/frmRestoreMain.h"
@@ -403,7 +403,7 @@ TEST_F(RestoreMainFormTest, RarItemsAreUnpackedIntoAFolderThatIsRemovedAfterward
   }
   EXPECT_TRUE(Found) << "the working folder itself stays";
   // Unpacked on disk in the configured work folder, not in the runtime folder, and removed after.
-  const std::string RarWork = Shared + "/kelvo-restore-" + std::to_string(::geteuid());
+  const std::string RarWork = Shared + "/kelvo-restore-" + std::to_string(test::EffectiveUserId());
   ASSERT_TRUE(fs::is_directory(RarWork));
   EXPECT_TRUE(fs::is_empty(RarWork)) << "the per-item folder is gone";
 }

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "PlatformChild.h"
 #include "platform/MachineLock.h"
+#include "support/FileModes.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -30,14 +29,13 @@ class PlatformLock : public ::testing::Test {
  protected:
   // Starts the helper holding the lock Name for HoldMs; returns once it holds it.
   std::unique_ptr<ChildProcess> StartHolder(const std::string& Name, int HoldMs) {
-    int Ready[2];
-    if (pipe(Ready) != 0) throw std::runtime_error("pipe failed");
+    test::TChildOptions Options;
+    Options.PipeOutput = true;
     auto Holder = std::make_unique<ChildProcess>(
-        PlatformChildProgram(),
-        std::vector<std::string>{"hold-lock", Name, std::to_string(HoldMs), std::to_string(Ready[1])});
-    close(Ready[1]);
-    const bool Held = test::WaitForByte(Ready[0], 10000);
-    close(Ready[0]);
+        PlatformChildProgram(), std::vector<std::string>{"hold-lock", Name, std::to_string(HoldMs)}, Options);
+    char Ready = 0;
+    const bool Held = Holder->ReadByte(Ready, 10000);
+    Holder->CloseOutput();
     if (!Held) throw std::runtime_error("the helper did not take the lock");
     return Holder;
   }
@@ -48,20 +46,22 @@ class PlatformLock : public ::testing::Test {
 };
 
 TEST_F(PlatformLock, CreatesWorldUsableFolderAndFile) {
-  const mode_t OldMask = umask(022);  // the usual umask would strip the write bits
+  KELVO_SKIP_WITHOUT_POSIX_MODES();
+  const unsigned OldMask = test::SetUmask(022);  // the usual umask would strip the write bits
   {
     MachineLock Lock("Kelvo.Restore");
     ASSERT_TRUE(Lock.Acquire(0ms));
     EXPECT_EQ(Lock.Path(), FLockDir + "/Kelvo.Restore.lock");
   }
-  umask(OldMask);
-  struct stat St;
-  ASSERT_EQ(lstat(FLockDir.c_str(), &St), 0);
-  EXPECT_TRUE(S_ISDIR(St.st_mode));
-  EXPECT_EQ(St.st_mode & 07777, 01777u);
-  ASSERT_EQ(lstat((FLockDir + "/Kelvo.Restore.lock").c_str(), &St), 0);
-  EXPECT_TRUE(S_ISREG(St.st_mode));
-  EXPECT_EQ(St.st_mode & 07777, 0666u);
+  test::SetUmask(OldMask);
+  auto St = test::FileFacts(FLockDir, false);
+  ASSERT_TRUE(St.Exists);
+  EXPECT_TRUE(St.IsDir);
+  EXPECT_EQ(St.Mode, 01777u);
+  St = test::FileFacts(FLockDir + "/Kelvo.Restore.lock", false);
+  ASSERT_TRUE(St.Exists);
+  EXPECT_TRUE(St.IsFile);
+  EXPECT_EQ(St.Mode, 0666u);
 }
 
 TEST_F(PlatformLock, NameBecomesOneSafeFileName) {
@@ -132,18 +132,17 @@ TEST_F(PlatformLock, WaiterGetsTheLockWhenTheHolderEnds) {
 }
 
 TEST_F(PlatformLock, PlantedSymlinkIsNotFollowed) {
+  KELVO_SKIP_WITHOUT_POSIX_MODES();
   // Someone else plants a link under the lock's name, pointing at a private file.
-  ASSERT_EQ(mkdir(FLockDir.c_str(), 01777), 0);
+  ASSERT_TRUE(test::MakeFolder(FLockDir, 01777));
   const std::string Target = FDir / "private";
   test::WriteBytes(Target, "mine");
-  ASSERT_EQ(chmod(Target.c_str(), 0600), 0);
-  ASSERT_EQ(symlink(Target.c_str(), (FLockDir + "/planted.lock").c_str()), 0);
+  ASSERT_TRUE(test::SetMode(Target, 0600));
+  std::filesystem::create_symlink(Target, FLockDir + "/planted.lock");
 
   MachineLock Lock("planted");
   EXPECT_FALSE(Lock.Acquire(100ms));
-  struct stat St;
-  ASSERT_EQ(stat(Target.c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0600u);
+  EXPECT_EQ(test::ModeOf(Target), 0600u);
 }
 
 }  // namespace

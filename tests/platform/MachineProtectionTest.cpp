@@ -1,18 +1,17 @@
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
-#include "ChildProcess.h"
+#include "PlatformChild.h"
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
 #include "platform/SecretFiles.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 
@@ -84,11 +83,13 @@ class PlatformProtection : public ::testing::Test {
     return Key;
   }
 
-  // Puts a key file of the test's choosing in place.
-  static void PlaceKey(const std::string& Bytes, mode_t Mode) {
+  // Puts a key file of the test's choosing in place (Mode where file modes exist).
+  static void PlaceKey(const std::string& Bytes, unsigned Mode) {
     fs::remove(MachineKeyPath());
     WriteBytes(MachineKeyPath(), Bytes);
-    ASSERT_EQ(chmod(MachineKeyPath().c_str(), Mode), 0);
+    if (test::PosixModesApply()) {
+      ASSERT_TRUE(test::SetMode(MachineKeyPath(), Mode));
+    }
   }
 
   ScopedEnv FEnv{"KELVO_TEST_MACHINE_ID", nullptr};
@@ -156,7 +157,7 @@ TEST_F(PlatformProtection, AnotherProcessUnprotectsAndProtects) {
 }
 
 TEST_F(PlatformProtection, AnotherUserOfThisMachineUnprotects) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to start the helper as another user";
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to start the helper as another user";
   if (SystemMachineId().empty()) GTEST_SKIP() << "this machine has no machine id";
   TempDir Dir;
   WriteBytes(Dir / "blob", ToText(ProtectMachineData(ToBytes("shared secret"), "machine scope")));
@@ -266,15 +267,17 @@ TEST_F(PlatformProtection, MachineKeyProtectsNewBlobsAndOldOnesStillOpen) {
   EXPECT_NE(FWarnings[0].find(MachineKeyPath()), std::string::npos) << FWarnings[0];
 
   ASSERT_TRUE(EnsureMachineKey());
-  struct stat St {};
-  ASSERT_EQ(lstat(MachineKeyPath().c_str(), &St), 0);
-  EXPECT_TRUE(S_ISREG(St.st_mode));
-  EXPECT_EQ(St.st_size, 32);
-  EXPECT_EQ(St.st_uid, geteuid());
-  // Readable by the group only when that group is root's; here no machine group exists.
-  EXPECT_EQ(St.st_mode & 07777, St.st_gid == 0 ? 0640u : 0600u);
-  ASSERT_EQ(stat(MachineDataDir().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 02770u);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(MachineKeyPath())));
+  EXPECT_EQ(fs::file_size(MachineKeyPath()), 32u);
+  if (test::PosixModesApply()) {
+    const auto Key = test::FileFacts(MachineKeyPath(), false);
+    EXPECT_EQ(Key.Uid, test::EffectiveUserId());
+    // Readable by the group only when that group is root's; here no machine group exists.
+    EXPECT_EQ(Key.Mode, Key.Gid == 0 ? 0640u : 0600u);
+    const auto Dir = test::FileFacts(MachineDataDir());
+    ASSERT_TRUE(Dir.Exists);
+    EXPECT_EQ(Dir.Mode, 02770u);
+  }
   // An existing key is never replaced.
   const std::string Key = ReadBytes(MachineKeyPath());
   EXPECT_TRUE(EnsureMachineKey());
@@ -347,14 +350,16 @@ TEST_F(PlatformProtection, UnsafeOrMalformedKeyIsNeverUsed) {
       {"another user's",
        [&] {
          PlaceKey(Good, 0600);
-         if (geteuid() == 0) {
-           ASSERT_EQ(chown(MachineKeyPath().c_str(), 65534, 0), 0);
+         if (test::IsRoot()) {
+           ASSERT_TRUE(test::ChangeOwner(MachineKeyPath(), 65534, 0));
          }
        }},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    if (std::string(Case.Name) == "another user's" && geteuid() != 0) continue;  // only root can give it away
+    const std::string Name = Case.Name;
+    if (Name == "another user's" && !test::IsRoot()) continue;  // only root can give it away
+    if ((Name == "group may write" || Name == "others may write") && !test::PosixModesApply()) continue;
     Case.Place();
     const std::string Before = fs::is_regular_file(MachineKeyPath()) ? ReadBytes(MachineKeyPath()) : "";
     FWarnings.clear();
@@ -396,10 +401,10 @@ TEST_F(PlatformProtection, ProcessesRacingToMakeTheKeyShareOne) {
 // A group of the test's own, removed at the end.
 class ScopedGroup {
  public:
-  ScopedGroup() : FName("kvt" + std::to_string(getpid())) {
+  ScopedGroup() : FName("kvt" + std::to_string(test::ProcessId())) {
     for (int Try = 0; Try < 20 && !FMade; ++Try) {
       FMade = std::system(("/usr/sbin/groupadd " + FName + " 2>/dev/null").c_str()) == 0;
-      if (!FMade) usleep(100000);  // another tool may hold /etc/group
+      if (!FMade) std::this_thread::sleep_for(std::chrono::milliseconds(100));  // another tool may hold /etc/group
     }
   }
   ~ScopedGroup() {
@@ -410,10 +415,7 @@ class ScopedGroup {
   ScopedGroup& operator=(const ScopedGroup&) = delete;
   bool Made() const { return FMade; }
   const std::string& Name() const { return FName; }
-  gid_t Gid() const {
-    const group* G = getgrnam(FName.c_str());
-    return G ? G->gr_gid : 0;
-  }
+  unsigned Gid() const { return test::GroupIdByName(FName).value_or(0); }
 
  private:
   std::string FName;
@@ -421,13 +423,13 @@ class ScopedGroup {
 };
 
 // A user id no account uses, for a process that is nobody in particular.
-uid_t UnusedUid() {
-  for (uid_t Uid = 61000 + static_cast<uid_t>(getpid() % 1000);; ++Uid)
-    if (!getpwuid(Uid)) return Uid;
+unsigned UnusedUid() {
+  for (unsigned Uid = 61000 + static_cast<unsigned>(test::ProcessId() % 1000);; ++Uid)
+    if (!test::UserIdInUse(Uid)) return Uid;
 }
 
 TEST_F(PlatformProtection, MachineGroupReadsTheKeyAndOtherUsersFallBack) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a group and start helpers as other users";
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to make a group and start helpers as other users";
   ScopedGroup Group;
   ASSERT_TRUE(Group.Made()) << "groupadd " << Group.Name() << " failed";
   SetMachineGroupNameForTests(Group.Name());
@@ -435,14 +437,15 @@ TEST_F(PlatformProtection, MachineGroupReadsTheKeyAndOtherUsersFallBack) {
   fs::permissions(FProgramData.path(), fs::perms(0755));
 
   ASSERT_TRUE(EnsureMachineKey());
-  struct stat St {};
-  ASSERT_EQ(stat(MachineDataDir().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 02770u);
-  EXPECT_EQ(St.st_gid, Group.Gid());
-  ASSERT_EQ(stat(MachineKeyPath().c_str(), &St), 0);
-  EXPECT_EQ(St.st_mode & 07777, 0640u);
-  EXPECT_EQ(St.st_uid, 0u);
-  EXPECT_EQ(St.st_gid, Group.Gid());
+  auto St = test::FileFacts(MachineDataDir());
+  ASSERT_TRUE(St.Exists);
+  EXPECT_EQ(St.Mode, 02770u);
+  EXPECT_EQ(St.Gid, Group.Gid());
+  St = test::FileFacts(MachineKeyPath());
+  ASSERT_TRUE(St.Exists);
+  EXPECT_EQ(St.Mode, 0640u);
+  EXPECT_EQ(St.Uid, 0u);
+  EXPECT_EQ(St.Gid, Group.Gid());
 
   const std::string Uid = std::to_string(UnusedUid());
   const std::string Member = Uid + ":" + std::to_string(Group.Gid());

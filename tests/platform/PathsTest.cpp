@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "ChildProcess.h"
+#include "PlatformChild.h"
 #include "platform/Paths.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -18,10 +17,8 @@ using test::RunPlatformChild;
 using test::ScopedEnv;
 using test::TempDir;
 
-mode_t ModeOf(const std::string& Path) {
-  struct stat St;
-  return lstat(Path.c_str(), &St) == 0 ? St.st_mode : 0;
-}
+// What lstat says: a link is not followed.
+test::TFileFacts FactsOf(const std::string& Path) { return test::FileFacts(Path, false); }
 
 TEST(PlatformPaths, ProgramDirIsTheFolderOfTheRunningProgram) {
   TempDir Dir;
@@ -32,6 +29,8 @@ TEST(PlatformPaths, ProgramDirIsTheFolderOfTheRunningProgram) {
 
 class PlatformTempDir : public ::testing::Test {
  protected:
+  // The folder is named by the user id and guarded by its mode.
+  void SetUp() override { KELVO_SKIP_WITHOUT_POSIX_MODES(); }
   void ExpectRefused() {
     try {
       PrivateTempDir();
@@ -42,47 +41,47 @@ class PlatformTempDir : public ::testing::Test {
   }
 
   TempDir FBase;
-  const std::string FExpected = FBase / ("kelvo-" + std::to_string(getuid()));
+  const std::string FExpected = FBase / ("kelvo-" + std::to_string(test::UserId()));
   ScopedEnv FRuntimeDir{"XDG_RUNTIME_DIR", FBase.path().c_str()};
   ScopedEnv FTmpDir{"TMPDIR", std::getenv("TMPDIR")};
 };
 
 TEST_F(PlatformTempDir, CreatedPrivateUnderRuntimeDir) {
-  const mode_t OldMask = umask(0);  // the mode must not depend on the caller's umask
+  const unsigned OldMask = test::SetUmask(0);  // the mode must not depend on the caller's umask
   const std::string Dir = PrivateTempDir();
-  umask(OldMask);
+  test::SetUmask(OldMask);
   EXPECT_EQ(Dir, FExpected);
-  EXPECT_TRUE(S_ISDIR(ModeOf(Dir)));
-  EXPECT_EQ(ModeOf(Dir) & 07777, 0700u);
+  EXPECT_TRUE(FactsOf(Dir).IsDir);
+  EXPECT_EQ(FactsOf(Dir).Mode, 0700u);
   // A second call accepts the folder it made.
   EXPECT_EQ(PrivateTempDir(), FExpected);
 }
 
 TEST_F(PlatformTempDir, FallsBackToTmpdirThenTmp) {
   TempDir Other;
-  setenv("XDG_RUNTIME_DIR", "", 1);
-  setenv("TMPDIR", (Other.path() + "/").c_str(), 1);
-  EXPECT_EQ(PrivateTempDir(), Other / ("kelvo-" + std::to_string(getuid())));
+  test::SetEnv("XDG_RUNTIME_DIR", "");
+  test::SetEnv("TMPDIR", (Other.path() + "/").c_str());
+  EXPECT_EQ(PrivateTempDir(), Other / ("kelvo-" + std::to_string(test::UserId())));
 
-  unsetenv("XDG_RUNTIME_DIR");
-  unsetenv("TMPDIR");
-  const std::string Shared = "/tmp/kelvo-" + std::to_string(getuid());
+  test::SetEnv("XDG_RUNTIME_DIR", nullptr);
+  test::SetEnv("TMPDIR", nullptr);
+  const std::string Shared = "/tmp/kelvo-" + std::to_string(test::UserId());
   EXPECT_EQ(PrivateTempDir(), Shared);
-  EXPECT_EQ(ModeOf(Shared) & 077, 0u);
+  EXPECT_EQ(FactsOf(Shared).Mode & 077, 0u);
 }
 
 TEST_F(PlatformTempDir, LooseFolderOfOursIsTightened) {
-  ASSERT_EQ(mkdir(FExpected.c_str(), 0700), 0);
-  ASSERT_EQ(chmod(FExpected.c_str(), 0755), 0);
+  ASSERT_TRUE(test::MakeFolder(FExpected, 0700));
+  ASSERT_TRUE(test::SetMode(FExpected, 0755));
   EXPECT_EQ(PrivateTempDir(), FExpected);
-  EXPECT_EQ(ModeOf(FExpected) & 07777, 0700u);
+  EXPECT_EQ(FactsOf(FExpected).Mode, 0700u);
 }
 
 TEST_F(PlatformTempDir, SymlinkIsRefused) {
   // Even a link to a private folder of ours: the name could be swapped under us.
   const std::string Real = FBase / "real";
-  ASSERT_EQ(mkdir(Real.c_str(), 0700), 0);
-  ASSERT_EQ(symlink(Real.c_str(), FExpected.c_str()), 0);
+  ASSERT_TRUE(test::MakeFolder(Real, 0700));
+  std::filesystem::create_directory_symlink(Real, FExpected);
   ExpectRefused();
 }
 
@@ -92,22 +91,22 @@ TEST_F(PlatformTempDir, FileInPlaceIsRefused) {
 }
 
 TEST_F(PlatformTempDir, FolderOfAnotherUserIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another user";
-  ASSERT_EQ(mkdir(FExpected.c_str(), 0700), 0);
-  ASSERT_EQ(chown(FExpected.c_str(), 65534, 65534), 0);
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to give a folder to another user";
+  ASSERT_TRUE(test::MakeFolder(FExpected, 0700));
+  ASSERT_TRUE(test::ChangeOwner(FExpected, 65534, 65534));
   ExpectRefused();
   // Refused, not taken over: still theirs.
-  struct stat St;
-  ASSERT_EQ(lstat(FExpected.c_str(), &St), 0);
-  EXPECT_EQ(St.st_uid, 65534u);
+  const auto St = FactsOf(FExpected);
+  ASSERT_TRUE(St.Exists);
+  EXPECT_EQ(St.Uid, 65534u);
 }
 
 TEST(PlatformPaths, ProgramDataFromEnvironmentElseVarLib) {
   ScopedEnv Env("PROGRAMDATA", "/srv/kelvo data");
   EXPECT_EQ(ProgramDataDir(), "/srv/kelvo data");
-  setenv("PROGRAMDATA", "", 1);
+  test::SetEnv("PROGRAMDATA", "");
   EXPECT_EQ(ProgramDataDir(), "/var/lib");
-  unsetenv("PROGRAMDATA");
+  test::SetEnv("PROGRAMDATA", nullptr);
   EXPECT_EQ(ProgramDataDir(), "/var/lib");
 }
 
@@ -116,16 +115,17 @@ TEST(PlatformPaths, AppDataFromEnvironmentThenConfigHome) {
   ScopedEnv ConfigHome("XDG_CONFIG_HOME", "/x/config");
   ScopedEnv Home("HOME", "/h/home");
   EXPECT_EQ(AppDataDir(), "/a/appdata");
-  unsetenv("APPDATA");
+  test::SetEnv("APPDATA", nullptr);
   EXPECT_EQ(AppDataDir(), "/x/config");
-  unsetenv("XDG_CONFIG_HOME");
+  test::SetEnv("XDG_CONFIG_HOME", nullptr);
   EXPECT_EQ(AppDataDir(), "/h/home/.config");
 
   // Without HOME the user database knows the home folder.
-  unsetenv("HOME");
-  const passwd* Me = getpwuid(getuid());
-  ASSERT_NE(Me, nullptr);
-  EXPECT_EQ(AppDataDir(), std::string(Me->pw_dir) + "/.config");
+  test::SetEnv("HOME", nullptr);
+  KELVO_SKIP_WITHOUT_POSIX_MODES();
+  const auto Me = test::HomeFromUserDatabase();
+  ASSERT_TRUE(Me);
+  EXPECT_EQ(AppDataDir(), *Me + "/.config");
 }
 
 TEST(PlatformPaths, GetEnvReadsSetAndUnset) {
@@ -135,7 +135,7 @@ TEST(PlatformPaths, GetEnvReadsSetAndUnset) {
   EXPECT_EQ(GetEnv("KELVO_PATHS_TEST"),
             "de\xC4\x9F"
             "er");
-  unsetenv("KELVO_PATHS_TEST");
+  test::SetEnv("KELVO_PATHS_TEST", nullptr);
   EXPECT_EQ(GetEnv("KELVO_PATHS_TEST"), "");
 }
 

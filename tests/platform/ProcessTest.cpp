@@ -1,17 +1,12 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 
-#include "ChildProcess.h"
+#include "PlatformChild.h"
 #include "platform/Process.h"
+#include "support/ProcessFacts.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -98,72 +93,49 @@ TEST(PlatformProcess, InheritsEnvironmentAndFolder) {
 }
 
 TEST(PlatformProcess, ChildGetsOnlyNullStreams) {
+  if (!test::DescriptorListApplies()) GTEST_SKIP() << test::NoDescriptorListReason();
   TempDir Dir;
-  // Descriptors left inheritable on purpose: none of them may reach the child.
-  int Pipe[2];
-  ASSERT_EQ(pipe(Pipe), 0);
-  const int File = open((Dir / "open-file").c_str(), O_WRONLY | O_CREAT, 0600);
-  ASSERT_GE(File, 0);
-
-  const int Code = RunHiddenProcess(PlatformChildProgram(), {"report-fds", Dir / "fds"}, kPrefix);
-  close(Pipe[0]);
-  close(Pipe[1]);
-  close(File);
+  int Code = -1;
+  {
+    // Descriptors left inheritable on purpose: none of them may reach the child.
+    test::InheritableDescriptors Open(Dir / "open-file");
+    ASSERT_TRUE(Open.Open());
+    Code = RunHiddenProcess(PlatformChildProgram(), {"report-fds", Dir / "fds"}, kPrefix);
+  }
   ASSERT_EQ(Code, 0);
   EXPECT_EQ(ReadBytes(Dir / "fds"), "0 /dev/null\n1 /dev/null\n2 /dev/null\n");
 }
 
 TEST(PlatformProcess, OutputDoesNotReachOurStreams) {
   // Our standard output and error go into a pipe for the length of the run.
-  int Pipe[2];
-  ASSERT_EQ(pipe(Pipe), 0);
-  fflush(stdout);
-  fflush(stderr);
-  const int SavedOut = dup(STDOUT_FILENO);
-  const int SavedErr = dup(STDERR_FILENO);
-  dup2(Pipe[1], STDOUT_FILENO);
-  dup2(Pipe[1], STDERR_FILENO);
-  close(Pipe[1]);
+  test::CapturedStandardStreams Captured;
+  ASSERT_TRUE(Captured.Capturing());
   const int Code = Shell("echo leaked; echo leaked >&2; exit 0");
-  dup2(SavedOut, STDOUT_FILENO);
-  dup2(SavedErr, STDERR_FILENO);
-  close(SavedOut);
-  close(SavedErr);
-
-  // Every write end is closed now, so the read end either yields what leaked or end of file.
-  std::string Leaked;
-  char Buffer[256];
-  for (ssize_t N; (N = read(Pipe[0], Buffer, sizeof(Buffer))) > 0;) Leaked.append(Buffer, static_cast<size_t>(N));
-  close(Pipe[0]);
+  const std::string Leaked = Captured.Finish();
   EXPECT_EQ(Code, 0);
   EXPECT_EQ(Leaked, "");
 }
 
 TEST(PlatformProcess, IgnoredSignalsAreNotPassedOn) {
   // Network code ignores SIGPIPE; a script run from it must still die of a broken pipe.
-  struct sigaction Old;
-  struct sigaction Ignore {};
-  Ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &Ignore, &Old);
-  const int Code = Shell("kill -PIPE $$; exit 0");
-  sigaction(SIGPIPE, &Old, nullptr);
+  int Code = 0;
+  {
+    test::ScopedIgnoredBrokenPipe Ignored;
+    Code = Shell("kill -PIPE $$; exit 0");
+  }
   EXPECT_EQ(Code, -1);
 }
 
 TEST(PlatformProcess, SecretsStayOutOfCoreDumpsAndOtherProcesses) {
-  // In a child, so this test process keeps its own settings.
-  const pid_t Pid = fork();
-  ASSERT_GE(Pid, 0);
-  if (Pid == 0) {
-    if (!KeepSecretsOutOfCoreDumps()) _exit(1);
-    rlimit Core{};
-    if (getrlimit(RLIMIT_CORE, &Core) != 0 || Core.rlim_cur != 0 || Core.rlim_max != 0) _exit(2);
-    _exit(prctl(PR_GET_DUMPABLE) == 0 ? 0 : 3);
-  }
-  int Status = 0;
-  ASSERT_EQ(waitpid(Pid, &Status, 0), Pid);
-  ASSERT_TRUE(WIFEXITED(Status));
-  EXPECT_EQ(WEXITSTATUS(Status), 0) << "1: refused, 2: core dumps still allowed, 3: still dumpable";
+  // In a copy of this process, so the test process keeps its own settings.
+  if (!test::CopiedProcess::CanCopyProcess()) GTEST_SKIP() << test::CopiedProcess::WhyNot();
+  test::CopiedProcess Child([](test::CopiedProcess::TLink&) {
+    if (!KeepSecretsOutOfCoreDumps()) return 1;
+    if (!test::CoreLimitIsZero()) return 2;
+    return test::ProcessIsDumpable() ? 3 : 0;
+  });
+  ASSERT_TRUE(Child.Started());
+  EXPECT_EQ(Child.Wait(), 0) << "1: refused, 2: core dumps still allowed, 3: still dumpable";
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "ChildProcess.h"
+#include "PlatformChild.h"
 #include "platform/Regional.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"

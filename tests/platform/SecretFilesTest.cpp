@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "platform/Paths.h"
 #include "platform/SecretFiles.h"
+#include "support/FileModes.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -14,31 +14,17 @@ namespace fs = std::filesystem;
 using test::ScopedEnv;
 using test::TempDir;
 
-mode_t ModeOf(const std::string& Path) {
-  struct stat St {};
-  return stat(Path.c_str(), &St) == 0 ? St.st_mode & 07777 : 0;
-}
-
-// The usual umask for the life of the object, whatever the test runner was given.
-class ScopedUmask {
- public:
-  explicit ScopedUmask(mode_t Mask) : FOld(umask(Mask)) {}
-  ~ScopedUmask() { umask(FOld); }
-  ScopedUmask(const ScopedUmask&) = delete;
-  ScopedUmask& operator=(const ScopedUmask&) = delete;
-
- private:
-  mode_t FOld;
-};
+using test::ModeOf;
 
 TEST(PlatformSecretFiles, FoldersAreMadePrivateOrGroupSharedAndOnlyEverNarrowed) {
+  KELVO_SKIP_WITHOUT_POSIX_MODES();
   TempDir Dir;
-  ScopedUmask Umask(022);
+  test::ScopedUmask Umask(022);  // the usual one
   struct TCase {
     const char* Name;
     TSecretScope Scope;
     int Existing;  // mode of a folder already there, -1 for none
-    mode_t Expected;
+    unsigned Expected;
   };
   const TCase Cases[] = {
       {"new private", TSecretScope::Owner, -1, 0700},
@@ -55,7 +41,7 @@ TEST(PlatformSecretFiles, FoldersAreMadePrivateOrGroupSharedAndOnlyEverNarrowed)
     const std::string Path = Dir / ("case" + std::to_string(Index++)) + "/parent/Korvessa";
     if (Case.Existing >= 0) {
       fs::create_directories(Path);
-      ASSERT_EQ(chmod(Path.c_str(), static_cast<mode_t>(Case.Existing)), 0);
+      ASSERT_TRUE(test::SetMode(Path, static_cast<unsigned>(Case.Existing)));
     }
     EXPECT_TRUE(PrepareSecretFolder(Path, Case.Scope));
     EXPECT_EQ(ModeOf(Path), Case.Expected);

@@ -2,9 +2,6 @@
 // exit codes, files, listing), the unar fallback against real archives, the free-space check, and
 // the work folder a database service user may read.
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
@@ -14,7 +11,9 @@
 #include "core/TextFormat.h"
 #include "platform/Process.h"
 #include "platform/SharedFolders.h"
+#include "support/FileModes.h"
 #include "support/Fixtures.h"
+#include "support/ProcessFacts.h"
 #include "support/SystemSkips.h"
 
 namespace kelvo {
@@ -103,7 +102,7 @@ TEST_F(RarStandInTest, ArgumentVectorWithPasswordSwitchAndFolderDestination) {
 TEST_F(RarStandInTest, PathsNamedLikeSwitchesAreHandedOverAbsolute) {
   const std::string Odd = Root / "in/-rf yedek \xC5\x9F.rar";
   WriteBytes(Odd, "Rar!");
-  const std::string OldDir = fs::current_path();
+  const std::string OldDir = fs::current_path().string();
   fs::current_path(Root / "in");
   ScopedEnv Files("KELVO_RAR_FILES", "db.bak");
   std::string File, Error;
@@ -191,10 +190,10 @@ TEST_F(RarStandInTest, LookupOrderProgramFolderSystemFoldersThenPath) {
   EXPECT_EQ(Found, Sys + "/rar");
 
   // A file that may not be run is no program; PATH is searched next, but never relative entries.
-  ::chmod((Sys + "/rar").c_str(), 0644);
+  test::SetMode(Sys + "/rar", 0644);
   WriteExecutable(Root / "relative/rar", "#!/bin/sh\n");
   WriteExecutable(OnPath + "/unrar", "#!/bin/sh\n");
-  const std::string OldDir = fs::current_path();
+  const std::string OldDir = fs::current_path().string();
   fs::current_path(Root.path());
   const bool Ok = TRestoreEngine::FindRarExecutable(Found);
   fs::current_path(OldDir);
@@ -444,7 +443,7 @@ TEST_F(UnarTest, NamesWithBlanksQuotesTurkishLettersAndLeadingDashes) {
 class StandInUser {
  public:
   explicit StandInUser(const std::string& Role)
-      : FName("kelvot" + std::to_string(::getpid()) + Role),
+      : FName("kelvot" + std::to_string(test::ProcessId()) + Role),
         FMade(platform::RunHiddenProcess("/usr/sbin/useradd",
                                          {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", FName},
                                          "useradd: ") == 0) {}
@@ -470,14 +469,15 @@ class StandInUser {
 class RarWorkFolderTest : public test::RestoreTest {
  protected:
   std::string WorkParent = Root / "var";
-  std::string Base = WorkParent + "/kelvo-restore-" + std::to_string(::geteuid());
+  std::string Base = WorkParent + "/kelvo-restore-" + std::to_string(test::EffectiveUserId());
   std::string Archive = Root / "in/yedek.rar";
   std::optional<StandInUser> Server, Stranger;
 
   void SetUp() override {
     RestoreTest::SetUp();
     KELVO_SKIP_ON_WINDOWS("the stand-in server user is made with useradd and runs the RAR console program via runuser");
-    if (::geteuid() != 0) GTEST_SKIP() << "making stand-in users needs root";
+    KELVO_SKIP_WITHOUT_POSIX_MODES();
+    if (!test::IsRoot()) GTEST_SKIP() << "making stand-in users needs root";
     for (const char* Tool : {"/usr/sbin/useradd", "/usr/sbin/userdel", "/usr/sbin/runuser"})
       if (!fs::exists(Tool)) GTEST_SKIP() << Tool << " is missing (package passwd / util-linux)";
     Server.emplace("s");
@@ -490,7 +490,7 @@ class RarWorkFolderTest : public test::RestoreTest {
                                      fs::perms::others_exec | fs::perms::others_read);
     fs::permissions(WorkParent, fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
     WriteBytes(WorkParent + "/control.txt", "acik");
-    ::chmod((WorkParent + "/control.txt").c_str(), 0644);
+    test::SetMode(WorkParent + "/control.txt", 0644);
     WriteConfigIni("[Restore]\r\nWorkFolder=" + WorkParent + "/\r\nWorkFolderReaders=kelvo-no-such-user, " +
                    Server->Name() + "\r\n");
     WriteBytes(Archive, "Rar!\x1A\x07\x01");
@@ -539,10 +539,10 @@ TEST_F(RarWorkFolderTest, TheServerUserCanReadTheUnpackedBackupAndNobodyElseCan)
     EXPECT_EQ(File.rfind(Folder + "/", 0), 0u) << File;
     EXPECT_TRUE(Server->CanRead(File)) << File;
     EXPECT_FALSE(Stranger->CanRead(File)) << File;
-    struct stat St {};
-    ASSERT_EQ(::stat(Base.c_str(), &St), 0);
-    EXPECT_EQ(St.st_mode & 07, 0u) << "others get nothing in the work folder";
-    EXPECT_EQ(St.st_uid, ::geteuid());
+    const auto St = test::FileFacts(Base);
+    ASSERT_TRUE(St.Exists);
+    EXPECT_EQ(St.Mode & 07, 0u) << "others get nothing in the work folder";
+    EXPECT_EQ(St.Uid, test::EffectiveUserId());
     fs::remove_all(Folder);
   }
   EXPECT_TRUE(fs::is_empty(Base));
@@ -562,7 +562,7 @@ TEST_F(RarWorkFolderTest, AWorkFolderThatIsNotOursOrMissingIsRefused) {
 
   fs::remove(Base);
   fs::create_directory(Base);
-  ASSERT_EQ(::chown(Base.c_str(), ::getpwnam(Stranger->Name().c_str())->pw_uid, 0), 0);
+  ASSERT_TRUE(test::ChangeOwner(Base, *test::UserIdByName(Stranger->Name()), 0));
   EXPECT_FALSE(Unpack());
   EXPECT_EQ(Error, "Gecici klasor guvenli degil: " + Base) << "a folder of another user";
 

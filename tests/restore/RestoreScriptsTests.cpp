@@ -1,16 +1,13 @@
 // The two shipped restore scripts, run through the engine: the SQL Server one against a stand-in
 // sqlcmd that records what it is asked, the Firebird one against the real server with gbak.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 
 #include "RestoreTestSupport.h"
 #include "core/FileIO.h"
 #include "platform/Process.h"
+#include "support/Sockets.h"
 #include "support/SystemSkips.h"
 
 namespace kelvo {
@@ -280,17 +277,7 @@ std::string SysdbaPassword() {
   return {};
 }
 
-bool FirebirdListening() {
-  const int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (Fd < 0) return false;
-  sockaddr_in Addr{};
-  Addr.sin_family = AF_INET;
-  Addr.sin_port = htons(3050);
-  Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool Ok = ::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0;
-  ::close(Fd);
-  return Ok;
-}
+bool FirebirdListening() { return test::LoopbackPortAccepts(3050); }
 
 class FirebirdScriptTest : public test::RestoreTest {
  protected:

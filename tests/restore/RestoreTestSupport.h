@@ -2,7 +2,6 @@
 // Shared set-up of the restore tests: the program's process-wide state and folders of the test's own
 // (program, private temporary and configuration folders), and helpers for stand-in programs.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include "core/uAppConfig.h"
 #include "platform/Paths.h"
 #include "restore/uRestoreEngine.h"
+#include "support/FileModes.h"
 #include "support/ProcessState.h"
 #include "support/TempDir.h"
 
@@ -20,7 +20,7 @@ namespace kelvo::test {
 // Writes a stand-in program (a shell script) and makes it executable.
 inline void WriteExecutable(const std::string& Path, const std::string& Text) {
   WriteBytes(Path, Text);
-  ::chmod(Path.c_str(), 0755);
+  MakeExecutable(Path);
 }
 
 // Arguments recorded NUL-separated by a stand-in (printf '%s\0' "$@").

@@ -1,7 +1,6 @@
 // The script bridge against small stand-in scripts: what a script is handed, how its result is read,
 // and that no exchange file outlives a run.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -88,7 +87,7 @@ TEST_F(ScriptBridgeTest, HandsTheScriptItsArgumentsAndPrivateFilesAndRemovesThem
   ASSERT_EQ(Args.size(), 9u);
   EXPECT_EQ(Args[0], Script);
   const std::string Work = GetRestoreWorkDir();
-  EXPECT_EQ(Work, Root / "run/kelvo-" + std::to_string(getuid()) + "/KorvessaRestore");
+  EXPECT_EQ(Work, Root / "run/kelvo-" + std::to_string(test::UserId()) + "/KorvessaRestore");
   ASSERT_EQ(Args[1], "-Mode");
   EXPECT_EQ(Args[2], "restore");
   ASSERT_EQ(Args[3], "-ConfigPath");
@@ -191,7 +190,7 @@ TEST_F(ScriptBridgeTest, AWorkingFolderThatCannotBeMadeRaisesAFileError) {
 TEST_F(ScriptBridgeTest, ARelativeScriptNamedLikeASwitchStaysAFileName) {
   const std::string Odd = ProgramDir + "/sql/-s.sh";
   WriteBytes(Odd, "printf '{\"success\":true,\"message\":\"%s\"}' \"$1\" >\"$8\"\n");
-  const std::string OldDir = std::filesystem::current_path();
+  const std::string OldDir = std::filesystem::current_path().string();
   std::filesystem::current_path(ProgramDir + "/sql");
   json Result;
   std::string Message;

@@ -10,53 +10,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
+
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace kelvo::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Value nullptr removes the variable. On Windows the C library passes the change on to the process
-// environment that started programs inherit; an empty value removes it there too.
-void SetEnvironment(const std::string& Name, const char* Value) {
-#ifdef _WIN32
-  _putenv_s(Name.c_str(), Value ? Value : "");
-#else
-  if (Value)
-    setenv(Name.c_str(), Value, 1);
-  else
-    unsetenv(Name.c_str());
-#endif
-}
-
-void ReadTimeZone() {
-#ifdef _WIN32
-  _tzset();
-#else
-  tzset();
-#endif
-}
-
-}  // namespace
-
 TempDir::TempDir() {
-#ifdef _WIN32
-  // No mkdtemp: a random name, taken only if creating it finds no folder there.
-  std::random_device Random;
-  for (int Attempt = 0; Attempt < 100 && FPath.empty(); ++Attempt) {
-    const fs::path Candidate = fs::temp_directory_path() / ("kelvo-test-" + std::to_string(Random()));
-    std::error_code Ec;
-    if (fs::create_directory(Candidate, Ec)) FPath = Candidate.string();
-  }
-  if (FPath.empty()) throw std::runtime_error("no unique test folder could be made");
-#else
-  std::string Pattern = (fs::temp_directory_path() / "kelvo-test-XXXXXX").string();
-  if (mkdtemp(Pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  FPath = Pattern;
-#endif
+  FPath = MakeUniqueTempFolder("kelvo-test-");
+  if (FPath.empty()) throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {
@@ -88,10 +53,10 @@ ScopedEnv::ScopedEnv(std::string Name, const char* Value) : FName(std::move(Name
     FHad = true;
     FOld = Old;
   }
-  SetEnvironment(FName, Value);
+  SetEnv(FName, Value);
 }
 
-ScopedEnv::~ScopedEnv() { SetEnvironment(FName, FHad ? FOld.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() { SetEnv(FName, FHad ? FOld.c_str() : nullptr); }
 
 std::vector<std::string> PartFilesBelow(const std::string& Dir) {
   std::vector<std::string> Found;
@@ -101,6 +66,10 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
     if (It->path().extension() == ".part") Found.push_back(It->path().string());
   return Found;
 }
+
+#ifdef _WIN32
+#define tzset _tzset
+#endif
 
 ScopedTimeZone::ScopedTimeZone(const char* Zone) {
 #ifdef _WIN32
@@ -113,19 +82,26 @@ ScopedTimeZone::ScopedTimeZone(const char* Zone) {
 #else
   FEnv.emplace("TZ", Zone);
 #endif
-  ReadTimeZone();
+  tzset();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
   FEnv.reset();
-  ReadTimeZone();
+  tzset();
 }
 
 #ifdef _WIN32
-// Windows has no file size limit per process; tests that need one skip there (KELVO_SKIP_ON_WINDOWS).
+
+bool ScopedFileSizeLimit::Applies() { return false; }
+const char* ScopedFileSizeLimit::WhyNot() { return "Windows has no per-process file size limit (RLIMIT_FSIZE)"; }
 ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t) {}
-ScopedFileSizeLimit::~ScopedFileSizeLimit() {}
+ScopedFileSizeLimit::~ScopedFileSizeLimit() = default;
+
 #else
+
+bool ScopedFileSizeLimit::Applies() { return true; }
+const char* ScopedFileSizeLimit::WhyNot() { return ""; }
+
 ScopedFileSizeLimit::ScopedFileSizeLimit(uint64_t Bytes) {
   rlimit Limit{};
   ::getrlimit(RLIMIT_FSIZE, &Limit);
@@ -142,6 +118,7 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
   ::setrlimit(RLIMIT_FSIZE, &Limit);
   std::signal(SIGXFSZ, FOldSignal);
 }
+
 #endif
 
 }  // namespace kelvo::test

@@ -55,10 +55,13 @@ class ScopedTimeZone {
   std::optional<ScopedEnv> FEnv;
 };
 
-// Writes past Bytes fail in this process for the life of the object, as on a full disk. POSIX only:
-// Windows has no such limit, the object does nothing there and tests that need it skip.
+// Writes past Bytes fail in this process for the life of the object, as on a full disk. A limit of
+// that kind exists only on POSIX systems (RLIMIT_FSIZE): elsewhere Applies() is false and the test
+// skips with WhyNot().
 class ScopedFileSizeLimit {
  public:
+  static bool Applies();
+  static const char* WhyNot();
   explicit ScopedFileSizeLimit(uint64_t Bytes);
   ~ScopedFileSizeLimit();
   ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;

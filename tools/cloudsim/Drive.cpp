@@ -2,10 +2,7 @@
 // "?alt=media" downloads streamed from disk with Range. Every request needs an access token the
 // token endpoint issued and that has not expired on the server's clock; errors use the Drive's
 // envelope. The Drive is a folder tree on disk plus entries added at run time.
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +10,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "cloudsim/SimCore.h"
@@ -93,20 +93,26 @@ std::string Md5OfText(const std::string& Text) {
 }
 
 std::string Md5OfFile(const std::string& Path) {
-  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return {};
+  std::ifstream In(Path, std::ios::binary);
+  if (!In) return {};
   EVP_MD_CTX* Ctx = EVP_MD_CTX_new();
   EVP_DigestInit_ex(Ctx, EVP_md5(), nullptr);
   std::vector<char> Buffer(ChunkSize);
-  ssize_t N;
-  while ((N = ::read(Fd, Buffer.data(), Buffer.size())) > 0)
-    EVP_DigestUpdate(Ctx, Buffer.data(), static_cast<size_t>(N));
+  while (In.read(Buffer.data(), static_cast<std::streamsize>(Buffer.size())) || In.gcount() > 0)
+    EVP_DigestUpdate(Ctx, Buffer.data(), static_cast<size_t>(In.gcount()));
   unsigned char Md[EVP_MAX_MD_SIZE];
   unsigned Size = 0;
   EVP_DigestFinal_ex(Ctx, Md, &Size);
   EVP_MD_CTX_free(Ctx);
-  ::close(Fd);
-  return N < 0 ? std::string() : HexOf(Md, Size);
+  return In.bad() ? std::string() : HexOf(Md, Size);
+}
+
+// When the file or folder at Path (links followed) was last modified; nullopt when it cannot be read.
+std::optional<TSimTime> ModifiedTimeOf(const std::filesystem::path& Path) {
+  std::error_code Error;
+  const auto Time = std::filesystem::last_write_time(Path, Error);
+  if (Error) return std::nullopt;
+  return std::chrono::time_point_cast<TSimTime::duration>(std::chrono::file_clock::to_sys(Time));
 }
 
 // ---- error replies ----
@@ -426,11 +432,13 @@ TFacts FactsOf(TCloudSim::TState& S, const std::string& Id, bool WantMd5) {
     return F;
   }
   if (Path.empty()) return F;
-  struct stat St {};
-  if (::stat(Path.c_str(), &St) != 0) return F;
-  F.Size = St.st_size;
-  const int64_t Mtime = static_cast<int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
-  F.Modified = TSimTime(std::chrono::duration_cast<TSimTime::duration>(std::chrono::nanoseconds(Mtime)));
+  std::error_code Error;
+  const auto Size = std::filesystem::file_size(Path, Error);
+  const auto Modified = ModifiedTimeOf(Path);
+  if (Error || !Modified) return F;
+  F.Size = static_cast<int64_t>(Size);
+  F.Modified = *Modified;
+  const int64_t Mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(Modified->time_since_epoch()).count();
   if (!WantMd5) return F;
   {
     std::lock_guard Lock(S.DriveMutex);
@@ -660,17 +668,11 @@ void Download(const TDriveItem& Item, const httplib::Request& Req, httplib::Resp
     }
     return;
   }
-  const int Fd = ::open(Item.LocalPath.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat St {};
-  if (Fd < 0 || ::fstat(Fd, &St) != 0) {
-    if (Fd >= 0) ::close(Fd);
-    return ReplyNotFound(Res, Item.Id);
-  }
-  auto File = std::shared_ptr<int>(new int(Fd), [](int* P) {
-    ::close(*P);
-    delete P;
-  });
-  const auto Size = static_cast<ssize_t>(St.st_size);
+  auto File = std::make_shared<std::ifstream>(Item.LocalPath, std::ios::binary);
+  // The size of what was opened, not of what the name may point at by now.
+  if (!*File || !File->seekg(0, std::ios::end)) return ReplyNotFound(Res, Item.Id);
+  const auto Size = static_cast<int64_t>(File->tellg());
+  if (Size < 0) return ReplyNotFound(Res, Item.Id);
   auto& Ranges = const_cast<httplib::Request&>(Req).ranges;
   if (Ranges.size() > 1) Ranges.clear();
   if (!Ranges.empty()) {
@@ -689,7 +691,10 @@ void Download(const TDriveItem& Item, const httplib::Request& Req, httplib::Resp
   Res.set_content_provider(static_cast<size_t>(Size), Item.MimeType,
                            [File, Buffer](size_t Offset, size_t Length, httplib::DataSink& Sink) {
                              const size_t Want = std::min(Length, Buffer->size());
-                             const ssize_t N = ::pread(*File, Buffer->data(), Want, static_cast<off_t>(Offset));
+                             File->clear();
+                             File->seekg(static_cast<std::streamoff>(Offset));
+                             File->read(Buffer->data(), static_cast<std::streamsize>(Want));
+                             const std::streamsize N = File->gcount();
                              if (N <= 0) return false;  // the file shrank: the reply breaks off
                              return Sink.write(Buffer->data(), static_cast<size_t>(N));
                            });
@@ -725,10 +730,7 @@ void WalkTree(const std::string& Dir, const std::string& RootId, const std::stri
     Item.ParentId = ParentId;
     Item.IsFolder = Folder;
     Item.MimeType = Folder ? DriveFolderMimeType : MimeTypeFor(Item.Name);
-    struct stat St {};
-    if (::stat(E.path().c_str(), &St) == 0)
-      Item.Created = Item.Modified = TSimTime(std::chrono::duration_cast<TSimTime::duration>(
-          std::chrono::seconds(St.st_mtim.tv_sec) + std::chrono::nanoseconds(St.st_mtim.tv_nsec)));
+    if (const auto Modified = ModifiedTimeOf(E.path())) Item.Created = Item.Modified = *Modified;
     if (!Folder) Item.LocalPath = E.path().string();
     Items.push_back(Item);
     if (Folder) WalkTree(E.path().string(), RootId, Item.Id, Path, Items);
@@ -920,8 +922,9 @@ std::vector<TSimDriveEntry> TCloudSim::DriveEntries() const {
     if (Item.Content) {
       E.Size = static_cast<int64_t>(Item.Content->size());
     } else if (!Item.LocalPath.empty()) {
-      struct stat St {};
-      if (::stat(Item.LocalPath.c_str(), &St) == 0) E.Size = St.st_size;
+      std::error_code Error;
+      const auto Size = std::filesystem::file_size(Item.LocalPath, Error);
+      if (!Error) E.Size = static_cast<int64_t>(Size);
     }
     Out.push_back(std::move(E));
   }

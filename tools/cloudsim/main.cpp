@@ -1,12 +1,14 @@
 // cloudsim --seed DIR [--port N] [--api-key KEY] [--token-lifetime SECONDS] [--drive DIR] [--drive-root-id ID]
 //          [--verbose]
-// Serves on 127.0.0.1 until SIGINT or SIGTERM. The first line on standard output is the port.
-#include <signal.h>
-
+// Serves on 127.0.0.1 until SIGINT or SIGTERM (or, on Windows, Ctrl+Break). The first line on standard
+// output is the port.
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "cloudsim/CloudSim.h"
 
@@ -19,6 +21,10 @@ void Usage() {
                "  --port 0 (the default) picks a free port; the port is printed on standard output.\n"
                "  --drive: the folder standing for the Drive (default: the seed's drive folder).\n");
 }
+
+volatile std::sig_atomic_t StopAsked = 0;
+
+extern "C" void AskToStop(int) { StopAsked = 1; }
 
 bool ParseInt(const char* Text, int& Value) {
   char* End = nullptr;
@@ -61,12 +67,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Block the stop signals before any thread starts, then wait for one on this thread.
-  sigset_t Signals;
-  sigemptyset(&Signals);
-  sigaddset(&Signals, SIGINT);
-  sigaddset(&Signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &Signals, nullptr);
+  // A stop signal only sets the flag; this thread looks at it and stops the server.
+  std::signal(SIGINT, AskToStop);
+  std::signal(SIGTERM, AskToStop);
+#ifdef SIGBREAK
+  std::signal(SIGBREAK, AskToStop);
+#endif
 
   kelvo::cloudsim::TCloudSim Sim(Options);
   try {
@@ -82,8 +88,7 @@ int main(int argc, char** argv) {
                Sim.BaseUrl().c_str(), Sim.DatabaseUrl().c_str(), Sim.SignInUrl().c_str(), Sim.TokenUrl().c_str(),
                Sim.DriveUrl().c_str(), Sim.DriveRootId().c_str());
 
-  int Received = 0;
-  sigwait(&Signals, &Received);
+  while (!StopAsked) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   Sim.Stop();
   return 0;
 }

@@ -18,6 +18,7 @@
 
 #include "../../catalogue/CloudCatalogueFixture.h"
 #include "../GuiTestSupport.h"
+#include "support/ProcessFacts.h"
 #include "windows/Dialogs.h"
 #include "windows/frmRestoreDrivePicker.h"
 #include "windows/frmRestoreFolder.h"
@@ -28,9 +29,7 @@ using namespace kelvo;
 
 namespace {
 
-xcb_connection_t* Connection() {
-  return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-}
+xcb_connection_t* Connection() { return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection(); }
 
 xcb_atom_t Atom(const char* Name) {
   std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> Reply(
@@ -89,7 +88,7 @@ TEST_F(WindowTitles, EveryWindowAndMessageBoxShowsExactlyItsOwnTitle) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  kelvo::test::SetEnv("QT_QPA_PLATFORM", "xcb");
   if (!std::getenv("DISPLAY")) {
     std::fprintf(stderr, "An X server is needed: run under xvfb-run.\n");
     return 1;

@@ -5,22 +5,20 @@
 //   protect <plain-file> <description> <blob-out> [uid[:gid]]
 //             (uid: drop to that user first, its only group gid when given, else none)
 //   ensure-key <plain-file> <blob-out>   (makes the machine key when missing, then protects)
-//   hold-lock <name> <milliseconds> <ready-fd>
+//   hold-lock <name> <milliseconds>   (writes one byte to standard output once it holds the lock)
 //   report-fds <out>
 //   program-dir <out>
 //   regional <out>      (takes the locale from the environment, as the program does at start)
 //
 // KELVO_TEST_MACHINE_ID, when set, replaces the machine identity (for machines without one).
-#include <dirent.h>
-#include <grp.h>
 #include <locale.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <iterator>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +27,8 @@
 #include "platform/MachineProtection.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "support/FileModes.h"
+#include "support/ProcessFacts.h"
 
 namespace {
 
@@ -51,10 +51,10 @@ bool WriteAll(const std::string& Path, const std::string& Data) {
 // Becomes the user "uid[:gid]", with gid as its one supplementary group. False when it cannot.
 bool DropTo(const std::string& User) {
   const size_t Colon = User.find(':');
-  const auto Uid = static_cast<uid_t>(std::stoul(User.substr(0, Colon)));
-  if (Colon == std::string::npos) return setgroups(0, nullptr) == 0 && setgid(Uid) == 0 && setuid(Uid) == 0;
-  const auto Gid = static_cast<gid_t>(std::stoul(User.substr(Colon + 1)));
-  return setgroups(1, &Gid) == 0 && setgid(Uid) == 0 && setuid(Uid) == 0 && getuid() == Uid;
+  const auto Uid = static_cast<unsigned>(std::stoul(User.substr(0, Colon)));
+  std::optional<unsigned> Gid;
+  if (Colon != std::string::npos) Gid = static_cast<unsigned>(std::stoul(User.substr(Colon + 1)));
+  return kelvo::test::BecomeUser(Uid, Gid);
 }
 
 int Unprotect(const std::vector<std::string>& A) {
@@ -95,13 +95,10 @@ int EnsureKeyAndProtect(const std::vector<std::string>& A) {
 }
 
 int HoldLock(const std::vector<std::string>& A) {
-  if (A.size() != 3) return 2;
-  const int ReadyFd = std::stoi(A[2]);
+  if (A.size() != 2) return 2;
   MachineLock Lock(A[0]);
   if (!Lock.Acquire(std::chrono::milliseconds(0))) return 1;
-  const char Ready = 'R';
-  if (write(ReadyFd, &Ready, 1) != 1) return 2;
-  close(ReadyFd);
+  if (!(std::cout << 'R' << std::flush)) return 2;
   std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(A[1])));
   return 0;
 }
@@ -109,18 +106,8 @@ int HoldLock(const std::vector<std::string>& A) {
 // One line per open descriptor: "<number> <target>".
 int ReportFds(const std::vector<std::string>& A) {
   if (A.size() != 1) return 2;
-  DIR* Dir = opendir("/proc/self/fd");
-  if (!Dir) return 2;
-  std::ostringstream Report;
-  while (dirent* Entry = readdir(Dir)) {
-    const std::string Name = Entry->d_name;
-    if (Name == "." || Name == ".." || std::stoi(Name) == dirfd(Dir)) continue;
-    char Target[4096];
-    const ssize_t Len = readlink(("/proc/self/fd/" + Name).c_str(), Target, sizeof(Target) - 1);
-    Report << Name << ' ' << (Len >= 0 ? std::string(Target, static_cast<size_t>(Len)) : std::string("?")) << '\n';
-  }
-  closedir(Dir);
-  return WriteAll(A[0], Report.str()) ? 0 : 2;
+  const auto Report = kelvo::test::OpenDescriptorsReport();
+  return Report && WriteAll(A[0], *Report) ? 0 : 2;
 }
 
 int ReportProgramDir(const std::vector<std::string>& A) {
