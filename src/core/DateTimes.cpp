@@ -117,8 +117,7 @@ std::chrono::system_clock::time_point TimePointFromUtcDateTime(TDateTime Value) 
 TDateTime LocalDateTimeFromTimePoint(std::chrono::system_clock::time_point Instant) {
   const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Instant.time_since_epoch()).count();
   const std::time_t Secs = static_cast<std::time_t>(Ms >= 0 ? Ms / 1000 : (Ms - 999) / 1000);
-  std::tm T{};
-  localtime_r(&Secs, &T);
+  const std::tm T = platform::LocalCalendarTime(Secs);
   return EncodeDateTime(T.tm_year + 1900, T.tm_mon + 1, T.tm_mday, T.tm_hour, T.tm_min, T.tm_sec,
                         static_cast<int>(Ms - static_cast<int64_t>(Secs) * 1000));
 }
@@ -168,8 +167,7 @@ bool TryParseRegionalDateTime(const std::string& Text, TDateTime& Value) {
   const std::string Trimmed = Trim(Text);
   auto TryPattern = [&](const std::string& Pattern) {
     std::tm T{};
-    const char* End = strptime(Trimmed.c_str(), Pattern.c_str(), &T);
-    if (End == nullptr || *End != '\0') return false;
+    if (!platform::ParseByPattern(Trimmed, Pattern, T)) return false;
     return TryEncodeDateTime({T.tm_year + 1900, T.tm_mon + 1, T.tm_mday, T.tm_hour, T.tm_min, T.tm_sec, 0}, Value);
   };
   // A date without a time is midnight.

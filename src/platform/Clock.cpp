@@ -29,4 +29,14 @@ void SetClock(ClockSource Source) {
   GClock.swap(Next);
 }
 
+std::tm LocalCalendarTime(std::time_t Secs) {
+  std::tm T{};
+#ifdef _WIN32
+  ::localtime_s(&T, &Secs);
+#else
+  ::localtime_r(&Secs, &T);
+#endif
+  return T;
+}
+
 }  // namespace kelvo::platform

@@ -17,6 +17,11 @@ void SetProgramDirForTests(const std::string& Dir);
 // junction or belongs to someone else.
 std::string PrivateTempDir();
 
+// A new folder inside Base named Prefix plus six random characters, made exclusively for this user
+// (mkdtemp, mode 0700; on Windows CreateDirectoryW with a fresh random name until one is free, the
+// access list inherited from Base). Empty when it cannot be made.
+std::string MakeUniqueFolder(const std::string& Base, const std::string& Prefix);
+
 // Machine-wide application data folder: $PROGRAMDATA when set, else /var/lib (Windows: the known
 // folder ProgramData). Empty never.
 std::string ProgramDataDir();

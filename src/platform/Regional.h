@@ -1,5 +1,6 @@
 #pragma once
 // Regional settings of the process locale (setlocale(LC_ALL, "") is done once at program start).
+#include <ctime>
 #include <string>
 
 namespace kelvo::platform {
@@ -23,6 +24,10 @@ TRegionalSettings GetRegionalSettings();
 // always); t and tt %p; the era (g, gg) is left out. Quoted text and every other character stay
 // literal, a literal % becomes %%. Pure text, on every system.
 std::string WindowsPictureToFormat(const std::string& Picture);
+// Reads Text by a pattern of TRegionalSettings into the calendar fields of Out; true when the whole of
+// Text matched. strptime on POSIX; on Windows, which has none, the C++ library's get_time in the
+// classic locale.
+bool ParseByPattern(const std::string& Text, const std::string& Pattern, std::tm& Out);
 // Tests pin the settings; nullptr returns to the locale.
 void SetRegionalSettingsForTests(const TRegionalSettings* Settings);
 

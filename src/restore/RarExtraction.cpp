@@ -97,9 +97,8 @@ class PrivateFolder {
   PrivateFolder() {
     const std::string Base = GetRestoreWorkDir();
     ForceDirectories(Base);
-    std::string Pattern = JoinPath(Base, "unar_XXXXXX");
-    if (::mkdtemp(Pattern.data()) == nullptr) throw EFileError("Klasor olusturulamadi: " + Pattern);
-    FPath = Pattern;
+    FPath = platform::MakeUniqueFolder(Base, "unar_");
+    if (FPath.empty()) throw EFileError("Klasor olusturulamadi: " + JoinPath(Base, "unar_XXXXXX"));
   }
   ~PrivateFolder() {
     std::error_code Ec;
@@ -136,7 +135,9 @@ UnarFindings ScanUnarOutput(const std::string& LogPath) {
 // are shown a link to the archive alone, in a private folder.
 std::string LinkArchive(const PrivateFolder& Folder, const std::string& Archive) {
   const std::string Link = JoinPath(Folder.Path(), "archive.rar");
-  if (::symlink(Archive.c_str(), Link.c_str()) != 0) throw EFileError("Baglanti olusturulamadi: " + Link);
+  std::error_code Ec;
+  fs::create_symlink(Archive, Link, Ec);
+  if (Ec) throw EFileError("Baglanti olusturulamadi: " + Link);
   return Link;
 }
 

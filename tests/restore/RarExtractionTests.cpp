@@ -14,6 +14,7 @@
 #include "support/FileModes.h"
 #include "support/Fixtures.h"
 #include "support/ProcessFacts.h"
+#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -60,6 +61,7 @@ class RarStandInTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the stand-in RAR console program is a /bin/sh script");
     fs::create_directories(Capture);
     WriteBytes(Archive, "Rar!\x1A\x07\x01");
     WriteExecutable(ProgramDir + "/unrar", kStandInRar);
@@ -318,6 +320,7 @@ class UnarTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("unar, the fallback RAR console program, is a Linux program");
     std::string Rar;
     if (TRestoreEngine::FindRarExecutable(Rar))
       GTEST_SKIP() << "a RAR program is installed (" << Rar << "); unar is not used";
@@ -472,6 +475,7 @@ class RarWorkFolderTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the stand-in server user is made with useradd and runs the RAR console program via runuser");
     KELVO_SKIP_WITHOUT_POSIX_MODES();
     if (!test::IsRoot()) GTEST_SKIP() << "making stand-in users needs root";
     for (const char* Tool : {"/usr/sbin/useradd", "/usr/sbin/userdel", "/usr/sbin/runuser"})

@@ -8,6 +8,7 @@
 #include "core/FileIO.h"
 #include "platform/Process.h"
 #include "support/Sockets.h"
+#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -63,6 +64,7 @@ class SqlScriptTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the SQL Server restore script for Linux runs under /bin/sh with jq");
     if (!HaveJq()) GTEST_SKIP() << "jq is not installed (scripts/setup installs it)";
     InstallShippedScript("RestoreDatabase.sh");
     WriteExecutable(Bin + "/sqlcmd", kStandInSqlcmd);
@@ -284,6 +286,7 @@ class FirebirdScriptTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_ON_WINDOWS("the Firebird restore script for Linux runs under /bin/sh with jq, gbak and isql-fb");
     if (!HaveJq()) GTEST_SKIP() << "jq is not installed (scripts/setup installs it)";
     if (!fs::exists("/usr/bin/gbak") || !fs::exists("/usr/bin/isql-fb"))
       GTEST_SKIP() << "gbak or isql-fb missing (firebird3.0-utils)";

@@ -72,7 +72,16 @@ std::vector<std::string> PartFilesBelow(const std::string& Dir) {
 #endif
 
 ScopedTimeZone::ScopedTimeZone(const char* Zone) {
+#ifdef _WIN32
+  // The Windows C library reads TZ as a three-letter name and an offset ("XXX-3"); the POSIX form
+  // "<+03>-3" with a quoted name is rewritten to that. Zone names (Europe/Berlin) it does not know.
+  std::string Posix = Zone;
+  if (!Posix.empty() && Posix[0] == '<' && Posix.find('>') != std::string::npos)
+    Posix = "XXX" + Posix.substr(Posix.find('>') + 1);
+  FEnv.emplace("TZ", Posix.c_str());
+#else
   FEnv.emplace("TZ", Zone);
+#endif
   tzset();
 }
 

@@ -42,7 +42,8 @@ class ScopedEnv {
 // Files ending in ".part" anywhere below Dir (temporary downloads left behind).
 std::vector<std::string> PartFilesBelow(const std::string& Dir);
 
-// Sets the local time zone (TZ) for the life of the object and restores the old one after.
+// Sets the local time zone (TZ) for the life of the object and restores the old one after. On Windows
+// only fixed offsets work ("<+03>-3"); zone names such as Europe/Berlin do not.
 class ScopedTimeZone {
  public:
   explicit ScopedTimeZone(const char* Zone);

@@ -51,13 +51,17 @@ std::string StableId(const std::string& RootId, const std::string& RelativePath)
 std::string RandomId() { return "1" + Base64Url(RandomBytes(24)); }
 
 std::string Rfc3339(TSimTime Time) {
-  const auto Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Time.time_since_epoch()).count();
-  const std::time_t Secs = static_cast<std::time_t>(Ms >= 0 ? Ms / 1000 : (Ms - 999) / 1000);
-  std::tm T{};
-  gmtime_r(&Secs, &T);
+  // The calendar in UTC, computed rather than asked of the C library (gmtime_r is POSIX only).
+  using namespace std::chrono;
+  const auto Ms = floor<milliseconds>(Time);
+  const auto Day = floor<days>(Ms);
+  const year_month_day Date{Day};
+  const hh_mm_ss Clock{Ms - Day};
   char Buf[64];
-  std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", T.tm_year + 1900, T.tm_mon + 1, T.tm_mday,
-                T.tm_hour, T.tm_min, T.tm_sec, static_cast<int>(Ms - static_cast<int64_t>(Secs) * 1000));
+  std::snprintf(Buf, sizeof Buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(Date.year()),
+                static_cast<unsigned>(Date.month()), static_cast<unsigned>(Date.day()),
+                static_cast<int>(Clock.hours().count()), static_cast<int>(Clock.minutes().count()),
+                static_cast<int>(Clock.seconds().count()), static_cast<int>(Clock.subseconds().count()));
   return Buf;
 }
 

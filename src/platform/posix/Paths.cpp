@@ -118,4 +118,9 @@ std::string GetEnv(const std::string& Name) {
   return Value ? std::string(Value) : std::string();
 }
 
+std::string MakeUniqueFolder(const std::string& Base, const std::string& Prefix) {
+  std::string Pattern = Base + "/" + Prefix + "XXXXXX";
+  return ::mkdtemp(Pattern.data()) == nullptr ? std::string() : Pattern;
+}
+
 }  // namespace kelvo::platform

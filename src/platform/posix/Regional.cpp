@@ -56,4 +56,9 @@ void SetRegionalSettingsForTests(const TRegionalSettings* Settings) {
     GPinned.reset();
 }
 
+bool ParseByPattern(const std::string& Text, const std::string& Pattern, std::tm& Out) {
+  const char* End = ::strptime(Text.c_str(), Pattern.c_str(), &Out);
+  return End != nullptr && *End == '\0';
+}
+
 }  // namespace kelvo::platform

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -151,6 +152,18 @@ std::string GetEnv(const std::string& Name) {
     if (Len < Buffer.size()) return WideToUtf8(Buffer.data(), Len);
     Buffer.resize(Len);
   }
+}
+
+std::string MakeUniqueFolder(const std::string& Base, const std::string& Prefix) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device Random;
+  for (int Attempt = 0; Attempt < 100; ++Attempt) {
+    std::string Path = Base + "\\" + Prefix;
+    for (int I = 0; I < 6; ++I) Path += kLetters[Random() % (sizeof kLetters - 1)];
+    if (::CreateDirectoryW(Utf8ToWide(Path).c_str(), nullptr)) return Path;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return {};
 }
 
 }  // namespace kelvo::platform

@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include <iomanip>
+#include <locale>
 #include <mutex>
 #include <optional>
+#include <sstream>
 
 #include "platform/win32/Wide.h"
 
@@ -44,6 +47,13 @@ void SetRegionalSettingsForTests(const TRegionalSettings* Settings) {
     GPinned = *Settings;
   else
     GPinned.reset();
+}
+
+bool ParseByPattern(const std::string& Text, const std::string& Pattern, std::tm& Out) {
+  std::istringstream In(Text);
+  In.imbue(std::locale::classic());
+  In >> std::get_time(&Out, Pattern.c_str());
+  return !In.fail() && In.peek() == std::char_traits<char>::eof();
 }
 
 }  // namespace kelvo::platform
