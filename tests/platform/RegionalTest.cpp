@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
-#include <locale.h>
 
 #include <cstdlib>
 
 #include "PlatformChild.h"
 #include "platform/Regional.h"
+#include "support/ProcessFacts.h"
 #include "support/ProcessState.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -14,31 +15,15 @@ namespace {
 using test::ScopedEnv;
 using test::TempDir;
 
-// Switches this thread to a locale for the length of a scope.
-class ThreadLocale {
- public:
-  explicit ThreadLocale(locale_t Locale) : FLocale(Locale), FOld(uselocale(Locale)) {}
-  ~ThreadLocale() {
-    uselocale(FOld);
-    freelocale(FLocale);
-  }
-  ThreadLocale(const ThreadLocale&) = delete;
-  ThreadLocale& operator=(const ThreadLocale&) = delete;
-
- private:
-  locale_t FLocale;
-  locale_t FOld;
-};
-
 class PlatformRegional : public ::testing::Test {
  protected:
   test::IsolatedProcessState Process;
 };
 
 TEST_F(PlatformRegional, CLocaleGetsFourDigitYear) {
-  locale_t C = newlocale(LC_ALL_MASK, "C", nullptr);
-  ASSERT_NE(C, nullptr);
-  ThreadLocale Scope(C);
+  KELVO_SKIP_ON_WINDOWS("the regional settings come from the user's locale there, not from the C library");
+  test::ScopedCLocale Scope;
+  ASSERT_TRUE(Scope.Active());
   const TRegionalSettings S = GetRegionalSettings();
   EXPECT_EQ(S.DecimalSeparator, '.');
   EXPECT_EQ(S.ShortDateFormat, "%m/%d/%Y");  // the locale says %m/%d/%y
@@ -64,6 +49,8 @@ TEST_F(PlatformRegional, ReadsTheLocaleOfTheEnvironment) {
 }
 
 TEST_F(PlatformRegional, PinnedSettingsWinUntilReleased) {
+  test::ScopedCLocale Scope;
+  const TRegionalSettings Unpinned = GetRegionalSettings();
   TRegionalSettings Turkish;
   Turkish.DecimalSeparator = ',';
   Turkish.ShortDateFormat = "%d.%m.%Y";
@@ -73,9 +60,6 @@ TEST_F(PlatformRegional, PinnedSettingsWinUntilReleased) {
   Turkish.DecimalSeparator = '?';
   Turkish.ShortDateFormat = "changed";
 
-  locale_t C = newlocale(LC_ALL_MASK, "C", nullptr);
-  ASSERT_NE(C, nullptr);
-  ThreadLocale Scope(C);
   TRegionalSettings S = GetRegionalSettings();
   EXPECT_EQ(S.DecimalSeparator, ',');
   EXPECT_EQ(S.ShortDateFormat, "%d.%m.%Y");
@@ -83,8 +67,9 @@ TEST_F(PlatformRegional, PinnedSettingsWinUntilReleased) {
 
   SetRegionalSettingsForTests(nullptr);
   S = GetRegionalSettings();
-  EXPECT_EQ(S.DecimalSeparator, '.');
-  EXPECT_EQ(S.ShortDateFormat, "%m/%d/%Y");
+  EXPECT_EQ(S.DecimalSeparator, Unpinned.DecimalSeparator);
+  EXPECT_EQ(S.ShortDateFormat, Unpinned.ShortDateFormat);
+  EXPECT_EQ(S.LongTimeFormat, Unpinned.LongTimeFormat);
 }
 
 }  // namespace

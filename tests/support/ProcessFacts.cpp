@@ -1,5 +1,7 @@
 #include "support/ProcessFacts.h"
 
+#include <locale.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -184,5 +186,23 @@ std::string CapturedStandardStreams::Finish() {
 }
 
 CapturedStandardStreams::~CapturedStandardStreams() { Finish(); }
+
+#ifdef _WIN32
+ScopedCLocale::ScopedCLocale() = default;
+ScopedCLocale::~ScopedCLocale() = default;
+#else
+ScopedCLocale::ScopedCLocale() {
+  locale_t C = newlocale(LC_ALL_MASK, "C", nullptr);
+  if (C == nullptr) return;
+  FLocale = C;
+  FOld = uselocale(C);
+}
+
+ScopedCLocale::~ScopedCLocale() {
+  if (FLocale == nullptr) return;
+  uselocale(static_cast<locale_t>(FOld));
+  freelocale(static_cast<locale_t>(FLocale));
+}
+#endif
 
 }  // namespace kelvo::test

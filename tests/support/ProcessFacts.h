@@ -66,6 +66,21 @@ std::optional<std::string> OpenDescriptorsReport();
 bool CoreLimitIsZero();
 bool ProcessIsDumpable();
 
+// This thread reads the C library's "C" locale while the object lives (POSIX). On Windows the
+// regional settings come from the user's locale, not from the C library: Active() is false there.
+class ScopedCLocale {
+ public:
+  ScopedCLocale();
+  ~ScopedCLocale();
+  ScopedCLocale(const ScopedCLocale&) = delete;
+  ScopedCLocale& operator=(const ScopedCLocale&) = delete;
+  bool Active() const { return FLocale != nullptr; }
+
+ private:
+  void* FLocale = nullptr;
+  void* FOld = nullptr;
+};
+
 // The process id, for names that must not collide between test processes running at once.
 long ProcessId();
 
