@@ -7,9 +7,10 @@
 //  - version 1: the machine identity (/etc/machine-id), which every local user can read. Made only
 //    while the machine key cannot be read, and always read.
 // On Windows the system does it: CryptProtectData in machine scope (CRYPTPROTECT_LOCAL_MACHINE, no
-// extra entropy, no prompt), the description stored in the blob. There is no key file and no
-// identity source there: MachineKeyPath is empty, EnsureMachineKey is true (the system keeps its
-// own key) and SetMachineIdentitySource has no effect.
+// extra entropy, no prompt), the description stored in the blob. There is no key file there:
+// MachineKeyPath is empty and EnsureMachineKey is true (the system keeps its own key). A replaced
+// identity source (tests only) is handed to the system as the extra entropy, so tests play another
+// computer there as well.
 #include <cstdint>
 #include <functional>
 #include <stdexcept>

@@ -17,10 +17,10 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <mutex>
 
 #include "platform/Paths.h"
 #include "platform/SecretFiles.h"
+#include "platform/SystemParts.h"
 
 namespace kelvo::platform {
 
@@ -36,7 +36,6 @@ constexpr size_t kNonceSize = 12;
 constexpr size_t kTagSize = 16;
 constexpr size_t kKeySize = 32;
 constexpr size_t kHeaderFixedSize = kMagic.size() + 1 + 2;
-constexpr size_t kMaxDescription = 0xFFFF;
 
 // Fixed per product, so a key made for us is useless to anything else that hashes the machine id.
 constexpr char kSaltMachineId[] = "Kelvo.MachineProtection.v1";
@@ -45,14 +44,6 @@ constexpr char kInfo[] = "AES-256-GCM machine-scope key";
 
 constexpr char kKeyFileName[] = "machine.key";
 constexpr size_t kMachineKeySize = 32;
-
-constexpr char kNoIdentity[] = "makine kimligi okunamadi";
-
-std::mutex GSinkMutex;
-ProtectionWarningSink GWarningSink;
-
-std::mutex GIdentityMutex;
-MachineIdentitySource GIdentitySource;  // empty: the machine's own files
 
 // First line of the file, without surrounding blanks; empty when unreadable.
 std::string ReadIdentityFile(const char* Path) {
@@ -75,11 +66,7 @@ std::string SystemMachineIdentity() {
 
 // Empty when no identity is available.
 std::string MachineIdentity() {
-  MachineIdentitySource Source;
-  {
-    std::lock_guard Lock(GIdentityMutex);
-    Source = GIdentitySource;
-  }
+  const MachineIdentitySource Source = system::ReplacedMachineIdentity();
   return Source ? Source() : SystemMachineIdentity();
 }
 
@@ -122,14 +109,7 @@ bool DeriveKey(const uint8_t* Input, size_t InputSize, const char* Salt, KeyBuff
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
 
-void Warn(const std::string& Text) {
-  ProtectionWarningSink Sink;
-  {
-    std::lock_guard Lock(GSinkMutex);
-    Sink = GWarningSink;
-  }
-  if (Sink) Sink(Text);
-}
+void Warn(const std::string& Text) { system::WarnProtection(Text); }
 
 // Reads the machine key into Key. False with the reason in Why when there is no usable key.
 bool ReadMachineKey(KeyBuffer& Key, std::string& Why) {
@@ -180,8 +160,7 @@ bool DeriveIdentityKey(const std::string& Identity, KeyBuffer& Key) {
 }  // namespace
 
 std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const std::string& Description) {
-  if (Description.size() > kMaxDescription) throw EProtectionError("aciklama cok uzun");
-  if (Plain.size() > static_cast<size_t>(INT32_MAX)) throw EProtectionError("veri cok buyuk");
+  system::CheckProtectable(Plain, Description);
 
   KeyBuffer Key;
   uint8_t Version = kVersionMachineKey;
@@ -192,7 +171,7 @@ std::vector<uint8_t> ProtectMachineData(const std::vector<uint8_t>& Plain, const
     Warn("Makine anahtari kullanilamadi, makine kimligi kullaniliyor: " + Why);
     Version = kVersionMachineId;
     const std::string Identity = MachineIdentity();
-    if (Identity.empty()) throw EProtectionError(kNoIdentity);
+    if (Identity.empty()) throw EProtectionError(system::kNoMachineIdentity);
     if (!DeriveIdentityKey(Identity, Key)) throw EProtectionError(OpenSslErrorText("anahtar turetilemedi"));
   }
 
@@ -284,11 +263,6 @@ bool UnprotectMachineData(const std::vector<uint8_t>& Blob, std::vector<uint8_t>
   }
 }
 
-void SetMachineIdentitySource(MachineIdentitySource Source) {
-  std::lock_guard Lock(GIdentityMutex);
-  GIdentitySource = std::move(Source);
-}
-
 std::string MachineKeyPath() { return MachineDataDir() + "/" + kKeyFileName; }
 
 bool EnsureMachineKey() {
@@ -342,11 +316,6 @@ bool EnsureMachineKey() {
     return false;
   }
   return true;
-}
-
-void SetProtectionWarningSink(ProtectionWarningSink Sink) {
-  std::lock_guard Lock(GSinkMutex);
-  GWarningSink = std::move(Sink);
 }
 
 }  // namespace kelvo::platform

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/SystemParts.h"
 
 namespace kelvo::platform {
 
@@ -34,21 +34,7 @@ std::string HomeDir() {
 
 }  // namespace
 
-namespace {
-std::mutex GProgramDirLock;
-std::string GProgramDirOverride;
-}  // namespace
-
-void SetProgramDirForTests(const std::string& Dir) {
-  std::lock_guard<std::mutex> Guard(GProgramDirLock);
-  GProgramDirOverride = Dir;
-}
-
-std::string ProgramDir() {
-  {
-    std::lock_guard<std::mutex> Guard(GProgramDirLock);
-    if (!GProgramDirOverride.empty()) return GProgramDirOverride;
-  }
+std::string system::ProgramDir() {
   std::vector<char> Buffer(4096);
   for (;;) {
     const ssize_t Len = readlink("/proc/self/exe", Buffer.data(), Buffer.size());

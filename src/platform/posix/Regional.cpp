@@ -2,15 +2,11 @@
 
 #include <langinfo.h>
 
-#include <mutex>
-#include <optional>
+#include "platform/SystemParts.h"
 
 namespace kelvo::platform {
 
 namespace {
-
-std::mutex GPinnedMutex;
-std::optional<TRegionalSettings> GPinned;
 
 // The program shows and parses years with four digits whatever the locale says; "%%y" is a
 // literal percent sign followed by "y" and stays as it is.
@@ -33,11 +29,7 @@ std::string LangInfo(nl_item Item) {
 
 }  // namespace
 
-TRegionalSettings GetRegionalSettings() {
-  {
-    std::lock_guard Lock(GPinnedMutex);
-    if (GPinned) return *GPinned;
-  }
+TRegionalSettings system::RegionalSettings() {
   TRegionalSettings Settings;
   const std::string Radix = LangInfo(RADIXCHAR);
   if (!Radix.empty()) Settings.DecimalSeparator = Radix[0];
@@ -46,14 +38,6 @@ TRegionalSettings GetRegionalSettings() {
   const std::string Time = LangInfo(T_FMT);
   if (!Time.empty()) Settings.LongTimeFormat = Time;
   return Settings;
-}
-
-void SetRegionalSettingsForTests(const TRegionalSettings* Settings) {
-  std::lock_guard Lock(GPinnedMutex);
-  if (Settings)
-    GPinned = *Settings;
-  else
-    GPinned.reset();
 }
 
 bool ParseByPattern(const std::string& Text, const std::string& Pattern, std::tm& Out) {

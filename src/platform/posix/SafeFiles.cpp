@@ -106,32 +106,6 @@ TEntryKind TFolder::KindOf(const std::string& Name) const {
 
 // ---- TTempFile ----
 
-TTempFile::~TTempFile() { Discard(); }
-
-TTempFile::TTempFile(TTempFile&& Other) noexcept
-    : FFolder(Other.FFolder),
-      FHandle(Other.FHandle),
-      FName(std::move(Other.FName)),
-      FSize(Other.FSize),
-      FFlushed(Other.FFlushed) {
-  Other.FHandle = -1;
-  Other.FName.clear();
-}
-
-TTempFile& TTempFile::operator=(TTempFile&& Other) noexcept {
-  if (this != &Other) {
-    Discard();
-    FFolder = Other.FFolder;
-    FHandle = Other.FHandle;
-    FName = std::move(Other.FName);
-    FSize = Other.FSize;
-    FFlushed = Other.FFlushed;
-    Other.FHandle = -1;
-    Other.FName.clear();
-  }
-  return *this;
-}
-
 TTempFile TTempFile::Create(const TFolder& Folder, const std::string& Stem) {
   TTempFile File;
   File.FFolder = &Folder;

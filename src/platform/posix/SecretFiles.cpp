@@ -7,40 +7,24 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
 #include "platform/Paths.h"
+#include "platform/SystemParts.h"
 
 namespace kelvo::platform {
 
 namespace {
 
-constexpr char kMachineGroup[] = "kelvo";
-
-std::mutex GGroupMutex;
-std::string GGroupOverride;
-
-bool SameFolder(const std::string& A, const std::string& B) {
-  if (WithoutTrailingSlashes(A) == WithoutTrailingSlashes(B)) return true;
-  struct stat SA {};
-  struct stat SB {};
-  return ::stat(A.c_str(), &SA) == 0 && ::stat(B.c_str(), &SB) == 0 && S_ISDIR(SA.st_mode) && SA.st_dev == SB.st_dev &&
-         SA.st_ino == SB.st_ino;
-}
-
 mode_t FolderMode(TSecretScope Scope) { return Scope == TSecretScope::MachineGroup ? 02770 : 0700; }
 
 }  // namespace
 
-std::string MachineGroupName() {
-  std::lock_guard Lock(GGroupMutex);
-  return GGroupOverride.empty() ? std::string(kMachineGroup) : GGroupOverride;
-}
-
-void SetMachineGroupNameForTests(const std::string& Name) {
-  std::lock_guard Lock(GGroupMutex);
-  GGroupOverride = Name;
+bool system::SameFolder(const std::string& A, const std::string& B) {
+  struct stat SA {};
+  struct stat SB {};
+  return ::stat(A.c_str(), &SA) == 0 && ::stat(B.c_str(), &SB) == 0 && S_ISDIR(SA.st_mode) && SA.st_dev == SB.st_dev &&
+         SA.st_ino == SB.st_ino;
 }
 
 bool FindMachineGroup(unsigned& Gid) {
@@ -52,12 +36,6 @@ bool FindMachineGroup(unsigned& Gid) {
   Gid = Found->gr_gid;
   return true;
 }
-
-TSecretScope SecretScopeOf(const std::string& Dir) {
-  return SameFolder(Dir, MachineDataDir()) ? TSecretScope::MachineGroup : TSecretScope::Owner;
-}
-
-unsigned SecretFileMode(TSecretScope Scope) { return Scope == TSecretScope::MachineGroup ? 0660 : 0600; }
 
 bool PrepareSecretFolder(const std::string& Dir, TSecretScope Scope) {
   if (Dir.empty()) return false;

@@ -9,12 +9,12 @@
 #include <shlobj.h>
 
 #include <memory>
-#include <mutex>
 #include <random>
 #include <vector>
 
 #include "platform/Errors.h"
 #include "platform/Paths.h"
+#include "platform/SystemParts.h"
 #include "platform/win32/Wide.h"
 
 namespace kelvo::platform {
@@ -30,9 +30,6 @@ using win32::WideToUtf8;
 
 // Fixed sub-folder of the user's temporary folder.
 constexpr char kTempFolderName[] = "Kelvo";
-
-std::mutex GProgramDirLock;
-std::string GProgramDirOverride;
 
 std::string KnownFolder(REFKNOWNFOLDERID Id) {
   wchar_t* Path = nullptr;
@@ -51,16 +48,7 @@ std::wstring OwnerOnlyDescriptor(const std::wstring& UserSid) { return L"D:P(A;O
 
 }  // namespace
 
-void SetProgramDirForTests(const std::string& Dir) {
-  std::lock_guard<std::mutex> Guard(GProgramDirLock);
-  GProgramDirOverride = Dir;
-}
-
-std::string ProgramDir() {
-  {
-    std::lock_guard<std::mutex> Guard(GProgramDirLock);
-    if (!GProgramDirOverride.empty()) return GProgramDirOverride;
-  }
+std::string system::ProgramDir() {
   std::vector<wchar_t> Buffer(MAX_PATH);
   for (;;) {
     const DWORD Len = ::GetModuleFileNameW(nullptr, Buffer.data(), static_cast<DWORD>(Buffer.size()));

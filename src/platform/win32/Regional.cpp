@@ -5,18 +5,14 @@
 
 #include <iomanip>
 #include <locale>
-#include <mutex>
-#include <optional>
 #include <sstream>
 
+#include "platform/SystemParts.h"
 #include "platform/win32/Wide.h"
 
 namespace kelvo::platform {
 
 namespace {
-
-std::mutex GPinnedMutex;
-std::optional<TRegionalSettings> GPinned;
 
 std::string LocaleInfo(LCTYPE Item) {
   wchar_t Buffer[128];
@@ -26,11 +22,7 @@ std::string LocaleInfo(LCTYPE Item) {
 
 }  // namespace
 
-TRegionalSettings GetRegionalSettings() {
-  {
-    std::lock_guard Lock(GPinnedMutex);
-    if (GPinned) return *GPinned;
-  }
+TRegionalSettings system::RegionalSettings() {
   TRegionalSettings Settings;
   const std::string Decimal = LocaleInfo(LOCALE_SDECIMAL);
   if (Decimal.size() == 1) Settings.DecimalSeparator = Decimal[0];
@@ -39,14 +31,6 @@ TRegionalSettings GetRegionalSettings() {
   const std::string Time = LocaleInfo(LOCALE_STIMEFORMAT);
   if (!Time.empty()) Settings.LongTimeFormat = WindowsPictureToFormat(Time);
   return Settings;
-}
-
-void SetRegionalSettingsForTests(const TRegionalSettings* Settings) {
-  std::lock_guard Lock(GPinnedMutex);
-  if (Settings)
-    GPinned = *Settings;
-  else
-    GPinned.reset();
 }
 
 bool ParseByPattern(const std::string& Text, const std::string& Pattern, std::tm& Out) {

@@ -7,6 +7,7 @@
 #include <bcrypt.h>
 #include <winternl.h>
 
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -44,6 +45,47 @@ std::string Join(const std::string& Folder, const std::string& Name) {
 // One plain component: no separator, no stream (":"), not "." or "..".
 bool IsPlainName(const std::string& Name) {
   return !Name.empty() && Name != "." && Name != ".." && Name.find_first_of("/\\:") == std::string::npos;
+}
+
+constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035L);     // STATUS_OBJECT_NAME_COLLISION
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);      // STATUS_ACCESS_DENIED
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);  // STATUS_SHARING_VIOLATION
+constexpr auto kFileRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+
+// Renames the open file File to Name in the folder Folder (relative to the folder's handle, so the
+// file stays in the folder we hold). A replace uses POSIX semantics where the system has them
+// (Windows 10 1809 and later on NTFS): the old file goes at once even while others hold it open,
+// as a rename does on Linux. Without them an old file that someone holds open cannot be replaced;
+// that is retried for about a second (a reader of the settings, a virus scanner) before it fails.
+NTSTATUS RenameBelow(HANDLE File, HANDLE Folder, const std::string& Name, bool Replace) {
+  const std::wstring WideName = Utf8ToWide(Name);
+  // FILE_RENAME_INFORMATION and its Ex form share one layout: a flag word (a BOOLEAN in the old
+  // form), the root folder, the name.
+  std::vector<unsigned char> Buffer(sizeof(FILE_RENAME_INFORMATION) + WideName.size() * sizeof(wchar_t));
+  auto* Rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(Buffer.data());
+  Rename->RootDirectory = Folder;
+  Rename->FileNameLength = static_cast<ULONG>(WideName.size() * sizeof(wchar_t));
+  std::copy(WideName.begin(), WideName.end(), Rename->FileName);
+  const auto Size = static_cast<ULONG>(Buffer.size());
+  IO_STATUS_BLOCK Io{};
+  if (Replace) {
+    const ULONG Flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    std::memcpy(Buffer.data(), &Flags, sizeof Flags);
+    // Older systems, other file systems and Wine answer that they do not know it; the old form
+    // then gives the answer that counts.
+    if (NT_SUCCESS(::NtSetInformationFile(File, &Io, Rename, Size, kFileRenameInformationEx))) return 0;
+    std::memset(Buffer.data(), 0, sizeof Flags);
+  }
+  Rename->ReplaceIfExists = Replace ? TRUE : FALSE;
+  NTSTATUS Status = ::NtSetInformationFile(File, &Io, Rename, Size, FileRenameInformation);
+  for (int Attempt = 0; Replace && Attempt < 20 && (Status == kStatusAccessDenied || Status == kStatusSharingViolation);
+       ++Attempt) {
+    ::Sleep(50);
+    Status = ::NtSetInformationFile(File, &Io, Rename, Size, FileRenameInformation);
+  }
+  return Status;
 }
 
 // Opens Name relative to the folder handle Root.
@@ -161,32 +203,6 @@ TEntryKind TFolder::KindOf(const std::string& Name) const {
 
 // ---- TTempFile ----
 
-TTempFile::~TTempFile() { Discard(); }
-
-TTempFile::TTempFile(TTempFile&& Other) noexcept
-    : FFolder(Other.FFolder),
-      FHandle(Other.FHandle),
-      FName(std::move(Other.FName)),
-      FSize(Other.FSize),
-      FFlushed(Other.FFlushed) {
-  Other.FHandle = -1;
-  Other.FName.clear();
-}
-
-TTempFile& TTempFile::operator=(TTempFile&& Other) noexcept {
-  if (this != &Other) {
-    Discard();
-    FFolder = Other.FFolder;
-    FHandle = Other.FHandle;
-    FName = std::move(Other.FName);
-    FSize = Other.FSize;
-    FFlushed = Other.FFlushed;
-    Other.FHandle = -1;
-    Other.FName.clear();
-  }
-  return *this;
-}
-
 TTempFile TTempFile::Create(const TFolder& Folder, const std::string& Stem) {
   TTempFile File;
   File.FFolder = &Folder;
@@ -203,8 +219,7 @@ TTempFile TTempFile::Create(const TFolder& Folder, const std::string& Stem) {
       File.FName = Name;
       return File;
     }
-    if (Status != static_cast<NTSTATUS>(0xC0000035L))  // STATUS_OBJECT_NAME_COLLISION
-      RaiseStatus("Dosya olusturulamadi", Join(Folder.Path(), Name), Status);
+    if (Status != kStatusNameCollision) RaiseStatus("Dosya olusturulamadi", Join(Folder.Path(), Name), Status);
   }
   Raise("Dosya olusturulamadi", Join(Folder.Path(), Stem + ".part"), ERROR_FILE_EXISTS);
 }
@@ -238,19 +253,9 @@ void TTempFile::Truncate(int64_t Size) {
 bool TTempFile::Commit(const std::string& Name, bool Replace, unsigned /*Mode*/) {
   const std::string Target = Join(FFolder->Path(), Name);
   if (!::FlushFileBuffers(AsHandle(FHandle))) Raise("Dosyaya yazilamadi", Target, ::GetLastError());
-  // The new name is given relative to the folder's handle, so the file stays in the folder we hold.
-  const std::wstring WideName = Utf8ToWide(Name);
-  std::vector<unsigned char> Buffer(sizeof(FILE_RENAME_INFORMATION) + WideName.size() * sizeof(wchar_t));
-  auto* Rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(Buffer.data());
-  Rename->ReplaceIfExists = Replace ? TRUE : FALSE;
-  Rename->RootDirectory = AsHandle(FFolder->Handle());
-  Rename->FileNameLength = static_cast<ULONG>(WideName.size() * sizeof(wchar_t));
-  std::copy(WideName.begin(), WideName.end(), Rename->FileName);
-  IO_STATUS_BLOCK Io{};
-  const NTSTATUS Status =
-      ::NtSetInformationFile(AsHandle(FHandle), &Io, Rename, static_cast<ULONG>(Buffer.size()), FileRenameInformation);
+  const NTSTATUS Status = RenameBelow(AsHandle(FHandle), AsHandle(FFolder->Handle()), Name, Replace);
   if (!NT_SUCCESS(Status)) {
-    if (!Replace && Status == static_cast<NTSTATUS>(0xC0000035L)) return false;  // STATUS_OBJECT_NAME_COLLISION
+    if (!Replace && Status == kStatusNameCollision) return false;
     RaiseStatus("Dosya tasinamadi", Target, Status);
   }
   FName.clear();

@@ -7,19 +7,14 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <mutex>
 
 #include "platform/Paths.h"
+#include "platform/SystemParts.h"
 #include "platform/win32/Wide.h"
 
 namespace kelvo::platform {
 
 namespace {
-
-constexpr char kMachineGroup[] = "kelvo";
-
-std::mutex GGroupMutex;
-std::string GGroupOverride;
 
 // Volume and file index of a folder, the identity of the folder whatever path names it.
 bool FolderId(const std::string& Dir, BY_HANDLE_FILE_INFORMATION& Info) {
@@ -30,14 +25,6 @@ bool FolderId(const std::string& Dir, BY_HANDLE_FILE_INFORMATION& Info) {
          (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool SameFolder(const std::string& A, const std::string& B) {
-  if (WithoutTrailingSlashes(A) == WithoutTrailingSlashes(B)) return true;
-  BY_HANDLE_FILE_INFORMATION InfoA{};
-  BY_HANDLE_FILE_INFORMATION InfoB{};
-  return FolderId(A, InfoA) && FolderId(B, InfoB) && InfoA.dwVolumeSerialNumber == InfoB.dwVolumeSerialNumber &&
-         InfoA.nFileIndexHigh == InfoB.nFileIndexHigh && InfoA.nFileIndexLow == InfoB.nFileIndexLow;
-}
-
 bool IsFolder(const std::string& Dir) {
   const DWORD Attributes = ::GetFileAttributesW(win32::Utf8ToWide(Dir).c_str());
   return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -45,25 +32,15 @@ bool IsFolder(const std::string& Dir) {
 
 }  // namespace
 
-std::string MachineGroupName() {
-  std::lock_guard Lock(GGroupMutex);
-  return GGroupOverride.empty() ? std::string(kMachineGroup) : GGroupOverride;
-}
-
-void SetMachineGroupNameForTests(const std::string& Name) {
-  std::lock_guard Lock(GGroupMutex);
-  GGroupOverride = Name;
+bool system::SameFolder(const std::string& A, const std::string& B) {
+  BY_HANDLE_FILE_INFORMATION InfoA{};
+  BY_HANDLE_FILE_INFORMATION InfoB{};
+  return FolderId(A, InfoA) && FolderId(B, InfoB) && InfoA.dwVolumeSerialNumber == InfoB.dwVolumeSerialNumber &&
+         InfoA.nFileIndexHigh == InfoB.nFileIndexHigh && InfoA.nFileIndexLow == InfoB.nFileIndexLow;
 }
 
 // Windows has no machine group: whom the machine folder admits is its access list's matter.
 bool FindMachineGroup(unsigned& /*Gid*/) { return false; }
-
-TSecretScope SecretScopeOf(const std::string& Dir) {
-  return SameFolder(Dir, MachineDataDir()) ? TSecretScope::MachineGroup : TSecretScope::Owner;
-}
-
-// The POSIX modes, for the callers that pass them on; files on Windows take no mode.
-unsigned SecretFileMode(TSecretScope Scope) { return Scope == TSecretScope::MachineGroup ? 0660 : 0600; }
 
 // Prepared means made: the folder takes the access list of the folder it is made in (the user's
 // profile for Owner, ProgramData for the machine folder), and an existing list is never widened or
