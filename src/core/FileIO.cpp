@@ -34,7 +34,15 @@ std::string JoinPath(const std::string& Folder, const std::string& Name) {
 
 std::string FolderOf(const std::string& Path) {
   const size_t Slash = Path.find_last_of(platform::LocalPathSeparators);
-  return Slash == std::string::npos ? std::string() : Path.substr(0, Slash);
+  if (Slash == std::string::npos) return {};
+  const bool Root = Slash == 0 || Path[Slash - 1] == ':';
+  return Path.substr(0, Root ? Slash + 1 : Slash);
+}
+
+TFolderAndName SplitFilePath(const std::string& Path) {
+  const size_t Slash = Path.find_last_of(platform::LocalPathSeparators);
+  if (Slash == std::string::npos) return {".", Path};
+  return {FolderOf(Path), Path.substr(Slash + 1)};
 }
 
 std::string FileNameOf(const std::string& Path) {
@@ -54,17 +62,12 @@ std::string ReadTextFile(const std::string& Path) { return StripUtf8Bom(ReadFile
 void WriteFileAtomic(const std::string& Path, const std::string& Bytes, unsigned Mode, bool ForceMode) {
   unsigned Old = 0;
   if (!ForceMode && platform::RegularFileMode(Path, Old)) Mode &= Old;
-  const size_t Slash = Path.find_last_of(platform::LocalPathSeparators);
-  // The root ("/", "C:\\") keeps its separator.
-  const std::string Folder = Slash == std::string::npos             ? std::string(".")
-                             : Slash == 0 || Path[Slash - 1] == ':' ? Path.substr(0, Slash + 1)
-                                                                    : Path.substr(0, Slash);
-  const std::string Name = Path.substr(Slash == std::string::npos ? 0 : Slash + 1);
+  const TFolderAndName Parts = SplitFilePath(Path);
   try {
-    const platform::TFolder Dir = platform::TFolder::Open(Folder, false);
-    platform::TTempFile Temp = platform::TTempFile::Create(Dir, Name);
+    const platform::TFolder Dir = platform::TFolder::Open(Parts.Folder, false);
+    platform::TTempFile Temp = platform::TTempFile::Create(Dir, Parts.Name);
     Temp.Write(Bytes.data(), Bytes.size());
-    Temp.Commit(Name, true, Mode);
+    Temp.Commit(Parts.Name, true, Mode);
   } catch (const EFileError& E) {
     throw EFileError("Dosya yazilamadi: " + Path + " (" + E.what() + ")");
   }

@@ -15,8 +15,16 @@ bool DirectoryExists(const std::string& Path);
 bool ForceDirectories(const std::string& Path);
 // Joins two path parts with exactly one "/".
 std::string JoinPath(const std::string& Folder, const std::string& Name);
-// The folder part of a local path (before its last folder separator); empty when there is none.
+// The folder part of a local path (before its last folder separator; the root keeps its separator,
+// "/" or "C:\"); empty when there is none.
 std::string FolderOf(const std::string& Path);
+// A local file's path as the folder to open (FolderOf, "." when the path names none) and the name
+// of the file in it.
+struct TFolderAndName {
+  std::string Folder;
+  std::string Name;
+};
+TFolderAndName SplitFilePath(const std::string& Path);
 // The name after the last folder separator, "/" or "\" (paths also come from Windows machines).
 std::string FileNameOf(const std::string& Path);
 

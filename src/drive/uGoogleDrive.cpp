@@ -532,14 +532,14 @@ platform::TTempFile TGoogleDrive::DownloadToTemp(const TDriveFileInfo& File, con
 
 void TGoogleDrive::DownloadTo(const TDriveFileInfo& File, const std::string& DestPath,
                               const TUploadProgress& OnProgress) {
-  const std::string Name = FileNameOf(DestPath);
-  if (Name.empty() || Name == "." || Name == "..") throw EFileError("Gecersiz hedef dosya adi: " + DestPath);
-  const std::string FolderPath = FolderOf(DestPath);
-  const platform::TFolder Folder = platform::TFolder::Open(FolderPath.empty() ? "." : FolderPath, true);
-  platform::TTempFile Temp = DownloadToTemp(File, Folder, Name, OnProgress);
+  const TFolderAndName Dest = SplitFilePath(DestPath);
+  if (Dest.Name.empty() || Dest.Name == "." || Dest.Name == "..")
+    throw EFileError("Gecersiz hedef dosya adi: " + DestPath);
+  const platform::TFolder Folder = platform::TFolder::Open(Dest.Folder, true);
+  platform::TTempFile Temp = DownloadToTemp(File, Folder, Dest.Name, OnProgress);
   if (OnProgress) OnProgress(Temp.Size(), Temp.Size());
   // The old file is replaced in one step: it is never missing or half-written.
-  Temp.Commit(Name, true);
+  Temp.Commit(Dest.Name, true);
 }
 
 bool TGoogleDrive::DownloadFile(const std::string& FileID, const std::string& DestPath,
