@@ -2,12 +2,15 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "CloudFixture.h"
 #include "core/AsciiJson.h"
 #include "core/Base64.h"
 #include "core/DateTimes.h"
 #include "core/FileIO.h"
+#include "support/FileModes.h"
 #include "support/SystemSkips.h"
 
 namespace kelvo {
@@ -64,7 +67,9 @@ TEST_F(ServiceAuthTest, FirstCallSignsInAndWritesTheProtectedCacheFile) {
   // One compact ASCII object: "token" wrapped every 76 characters with CR LF, "expiry" 55 minutes on.
   const std::string Text = ReadFileBytes(TokenFile());
   EXPECT_EQ(Text.rfind("{\"token\":\"", 0), 0u);
-  EXPECT_EQ(std::filesystem::status(TokenFile()).permissions(), std::filesystem::perms(0600));
+  if (test::PosixModesApply()) {
+    EXPECT_EQ(std::filesystem::status(TokenFile()).permissions(), std::filesystem::perms(0600));
+  }
   EXPECT_NE(Text.find("\\r\\n"), std::string::npos);
   for (unsigned char C : Text) EXPECT_TRUE(C >= 32 && C < 127);
   const Json File = Json::parse(Text);
@@ -170,7 +175,7 @@ TEST_F(ServiceAuthTest, CorruptCacheFilesCountAsAbsent) {
   const std::string Valid = Sim.IssueIdToken(BuiltInServiceLogin());
   const TDateTime Future = Now() + 0.01;
   const std::string Good = CacheFor(Valid, Future);
-  const std::string Cases[] = {
+  std::vector<std::string> Cases = {
       "",
       "not json at all",
       "[1,2,3]",
@@ -186,8 +191,9 @@ TEST_F(ServiceAuthTest, CorruptCacheFilesCountAsAbsent) {
       CacheWithExpiryText(Valid, "[]"),
       CacheWithExpiryText(Valid, "1e999"),
       CacheFor(Valid, Now() - Second),
-      CacheFor("", Future),
   };
+  // An empty token, protected: Wine's data protection refuses empty data (Windows protects it).
+  if (!test::RunningUnderWine()) Cases.push_back(CacheFor("", Future));
   int64_t Expected = 0;
   for (const auto& Bytes : Cases) {
     ResetServiceTokenCacheForTests();

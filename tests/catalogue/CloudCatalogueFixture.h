@@ -11,6 +11,7 @@
 #include "account/uFirebaseActiveAccount.h"
 #include "core/DateTimes.h"
 #include "drive/uGoogleAuth.h"
+#include "platform/Paths.h"
 #include "support/FileModes.h"
 
 namespace kelvo::test {
@@ -44,7 +45,7 @@ class CloudCatalogueFixture : public CloudFixture {
     return std::chrono::system_clock::time_point{} + std::chrono::seconds(1735689600 + Minutes * 60);
   }
 
-  std::string PrivateTempFolder() { return Root / ("run/kelvo-" + std::to_string(test::UserId())); }
+  static std::string PrivateTempFolder() { return platform::PrivateTempDir(); }
 };
 
 }  // namespace kelvo::test

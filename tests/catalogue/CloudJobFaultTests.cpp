@@ -16,6 +16,7 @@
 #include "core/FileIO.h"
 #include "core/TextFormat.h"
 #include "core/TextRules.h"
+#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -220,6 +221,7 @@ TEST_F(CloudJobFaultTest, ACancelEndsTheTransferOrTheWaitWithinASecond) {
 }
 
 TEST_F(CloudJobFaultTest, FolderRestoreKeepsToTheTargetTakesTheNewestAndSkipsWhatItMayNotReplace) {
+  KELVO_SKIP_UNDER_WINE(test::kNoLinksUnderWine);
   const std::string Docs = Sim.AddDriveFolder(PlanFolder, "docs");
   Sim.AddDriveFile(Docs, "gizli.txt", "disari", At(9));
   Sim.AddDriveFile(PlanFolder, "rapor.txt", "yeni", At(8));

@@ -6,11 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 
 #include "cloudsim/CloudSim.h"
 #include "core/HttpClient.h"
 #include "support/ChildProcess.h"
 #include "support/Fixtures.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
 
 namespace kelvo {
@@ -267,7 +269,11 @@ TEST_F(GoogleServicesTest, SeededTreeHasStableIdsAndFileFactsAndStreamsRanges) {
   test::WriteBytes(Dir / "tree/Plan/a.bak", "0123456789abcdefghij");
   test::WriteBytes(Dir / "tree/Plan/sub/b.json", "{}");
   test::WriteBytes(Dir / "tree/top.txt", "hello\n");
-  std::filesystem::create_symlink(Dir / "tree/top.txt", Dir / "tree/link.txt");
+  std::error_code NoLink;  // Wine makes no links; the rest of the tree is checked all the same
+  std::filesystem::create_symlink(Dir / "tree/top.txt", Dir / "tree/link.txt", NoLink);
+  if (NoLink) {
+    EXPECT_TRUE(test::RunningUnderWine()) << NoLink.message();
+  }
   std::filesystem::last_write_time(
       Dir / "tree/top.txt",
       std::filesystem::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1738361700))));
@@ -275,7 +281,9 @@ TEST_F(GoogleServicesTest, SeededTreeHasStableIdsAndFileFactsAndStreamsRanges) {
   EXPECT_EQ(Sim.DriveRootId(), "kok-klasor");
   const std::string Top = Sim.DriveFileId("top.txt");
   ASSERT_FALSE(Top.empty());
-  EXPECT_EQ(Sim.DriveFileId("link.txt"), "") << "links are not part of the Drive";
+  if (!NoLink) {
+    EXPECT_EQ(Sim.DriveFileId("link.txt"), "") << "links are not part of the Drive";
+  }
   EXPECT_EQ(Sim.DriveFileId("/Plan//sub/b.json"), Sim.DriveFileId("Plan/sub/b.json"));
   EXPECT_EQ(Sim.DriveFileId(""), "kok-klasor");
 
@@ -368,8 +376,9 @@ TEST(CloudSimGoogleProgram, ServesTheSeedsDriveAndRefreshTokens) {
   ASSERT_EQ(Files.size(), 1u);
   EXPECT_EQ(Files[0]["name"], "Plan");
 
+  KELVO_SKIP_UNDER_WINE(test::kNoConsoleEventsUnderWine);
   Sim.AskToStop();
-  EXPECT_EQ(Sim.Wait(), 0);
+  EXPECT_EQ(Sim.WaitFor(10000), std::optional<int>(0));
 }
 
 TEST(CloudSimGoogleSeed, ReadsRefreshTokensAndNamesABadFile) {

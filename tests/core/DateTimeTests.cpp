@@ -43,8 +43,7 @@ TEST(DateTimes, FixedFormOnly) {
 }
 
 TEST(DateTimes, LocalAndUtcFollowTheTimeZone) {
-  test::ScopedEnv Tz("TZ", "<+03>-3");  // UTC+3, no zone database needed
-  tzset();
+  test::ScopedTimeZone Tz("<+03>-3");  // UTC+3, no zone database needed
   const TDateTime Utc = EncodeDateTime(2024, 6, 1, 21, 30);
   EXPECT_EQ(FormatFixedDateTime(UtcToLocal(Utc)), "2024-06-02 00:30:00");
   EXPECT_EQ(FormatFixedDateTime(LocalToUtc(UtcToLocal(Utc))), "2024-06-01 21:30:00");
@@ -56,7 +55,6 @@ TEST(DateTimes, LocalAndUtcFollowTheTimeZone) {
   EXPECT_EQ(FormatFixedDateTime(Now()), "2024-06-02 00:30:00");
   platform::SetClock(nullptr);
   EXPECT_GT(Now(), EncodeDateTime(2020, 1, 1));
-  tzset();
 }
 
 TEST(DateTimes, RegionalFormRoundTrips) {

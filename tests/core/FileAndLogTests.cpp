@@ -36,6 +36,28 @@ TEST(FileIO, TextFilesSkipTheBomAndAtomicWritesKeepTheMode) {
   EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
 }
 
+TEST(FileIO, PathsSplitIntoTheFolderToOpenAndTheName) {
+  struct TCase {
+    const char* Path;
+    const char* Folder;  // FolderOf
+    const char* Open;    // SplitFilePath's folder
+    const char* Name;
+  };
+  const TCase Cases[] = {
+      {"a/b/c.bak", "a/b", "a/b", "c.bak"},
+      {"c.bak", "", ".", "c.bak"},
+      {"/c.bak", "/", "/", "c.bak"},  // the root, not the current folder
+      {"a/", "a", "a", ""},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Path);
+    EXPECT_EQ(FolderOf(C.Path), C.Folder);
+    const TFolderAndName Parts = SplitFilePath(C.Path);
+    EXPECT_EQ(Parts.Folder, C.Open);
+    EXPECT_EQ(Parts.Name, C.Name);
+  }
+}
+
 TEST(FileIO, AtomicReplaceTakesTheNarrowerOfTheOldAndTheNewMode) {
   KELVO_SKIP_WITHOUT_POSIX_MODES();
   test::TempDir Dir;

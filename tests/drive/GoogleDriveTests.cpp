@@ -14,6 +14,7 @@
 #include "core/TextRules.h"
 #include "drive/uGoogleDrive.h"
 #include "support/Fixtures.h"
+#include "support/SystemSkips.h"
 
 namespace kelvo {
 namespace {
@@ -144,7 +145,10 @@ TEST_F(GoogleDriveTest, EntriesCarrySizeMd5TypeAndLocalModifiedTime) {
   EXPECT_EQ(File.Size, 6);
   EXPECT_EQ(File.MD5, "b1946ac92492d2347c6235b4d2611184");
   EXPECT_EQ(FormatFixedDateTime(File.ModifiedTime), "2025-02-01 01:15:00");
-  EXPECT_EQ(DecodeDateTime(File.ModifiedTime).Millisecond, 250);
+  // The C++ library of the Windows build sets and reads file times in whole seconds.
+  if (!test::RunningOnWindows()) {
+    EXPECT_EQ(DecodeDateTime(File.ModifiedTime).Millisecond, 250);
+  }
 }
 
 TEST_F(GoogleDriveTest, DriveTimesAreConvertedFromUtcWithFallbacks) {

@@ -13,6 +13,7 @@
 #include "support/FileModes.h"
 #include "support/ProcessFacts.h"
 #include "support/ProcessState.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -25,6 +26,8 @@ using test::TempDir;
 using test::WriteBytes;
 
 using Bytes = std::vector<uint8_t>;
+
+constexpr char kNoKeyFileOnWindows[] = "the machine key file; Windows keeps the machine's protection key itself";
 namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& Text) { return Bytes(Text.begin(), Text.end()); }
@@ -116,6 +119,7 @@ TEST_F(PlatformProtection, RoundTripKeepsDataAndDescription) {
 }
 
 TEST_F(PlatformProtection, EmptyDataAndDescriptionRoundTrip) {
+  KELVO_SKIP_UNDER_WINE("its data protection refuses empty data, which Windows protects");
   const Bytes Blob = ProtectMachineData({}, "");
   Bytes Back = ToBytes("x");
   std::string Description = "x";
@@ -182,6 +186,7 @@ TEST_F(PlatformProtection, AnotherComputerCannotUnprotect) {
 }
 
 TEST_F(PlatformProtection, RealSourceIsTheMachineId) {
+  KELVO_SKIP_ON_WINDOWS("the machine-id file; Windows binds protection to the machine itself");
   const std::string Id = SystemMachineId();
   if (Id.empty()) GTEST_SKIP() << "this machine has no machine id";
   SetMachineIdentitySource([Id] { return Id; });
@@ -204,7 +209,8 @@ TEST_F(PlatformProtection, MissingIdentityRaisesAndFails) {
   ExpectRejected(Blob);
 }
 
-TEST_F(PlatformProtection, EveryFlippedBitFails) {
+TEST_F(PlatformProtection, EveryFlippedBitOrAddedByteFails) {
+  KELVO_SKIP_UNDER_WINE(test::kWineProtectionChecksOnlyTheData);
   // Short enough to try every byte: magic, version, description length, description, nonce,
   // ciphertext and tag each get their turn.
   const Bytes Blob = ProtectMachineData(ToBytes("parola123"), "desc");
@@ -216,17 +222,17 @@ TEST_F(PlatformProtection, EveryFlippedBitFails) {
       ExpectRejected(Tampered);
     }
   }
+  Bytes Longer = Blob;
+  Longer.push_back(0);
+  ExpectRejected(Longer);
 }
 
-TEST_F(PlatformProtection, TruncatedOrExtendedBlobFails) {
+TEST_F(PlatformProtection, TruncatedBlobFails) {
   const Bytes Blob = ProtectMachineData(ToBytes("parola123"), "desc");
   for (size_t Size = 0; Size < Blob.size(); ++Size) {
     SCOPED_TRACE("size " + std::to_string(Size));
     ExpectRejected(Bytes(Blob.begin(), Blob.begin() + static_cast<std::ptrdiff_t>(Size)));
   }
-  Bytes Longer = Blob;
-  Longer.push_back(0);
-  ExpectRejected(Longer);
 }
 
 TEST_F(PlatformProtection, MalformedInputFails) {
@@ -260,6 +266,7 @@ namespace kelvo::platform {
 namespace {
 
 TEST_F(PlatformProtection, MachineKeyProtectsNewBlobsAndOldOnesStillOpen) {
+  KELVO_SKIP_ON_WINDOWS(kNoKeyFileOnWindows);
   // No key yet: the machine identity protects, and the operator is told why.
   const Bytes Old = ProtectMachineData(ToBytes("old"), "d");
   EXPECT_EQ(VersionOf(Old), 1);
@@ -321,6 +328,7 @@ TEST_F(PlatformProtection, MachineKeyProtectsNewBlobsAndOldOnesStillOpen) {
 }
 
 TEST_F(PlatformProtection, UnsafeOrMalformedKeyIsNeverUsed) {
+  KELVO_SKIP_ON_WINDOWS(kNoKeyFileOnWindows);
   ASSERT_TRUE(EnsureMachineKey());
   const std::string Good = ReadBytes(MachineKeyPath());
   const Bytes Made = ProtectMachineData(ToBytes("v"), "d");
@@ -379,6 +387,7 @@ TEST_F(PlatformProtection, UnsafeOrMalformedKeyIsNeverUsed) {
 }
 
 TEST_F(PlatformProtection, ProcessesRacingToMakeTheKeyShareOne) {
+  KELVO_SKIP_ON_WINDOWS(kNoKeyFileOnWindows);
   WriteBytes(FProgramData / "plain", "raced");
   std::vector<std::unique_ptr<test::ChildProcess>> Children;
   for (int I = 0; I < 6; ++I)

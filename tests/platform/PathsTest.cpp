@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "support/FileModes.h"
 #include "support/ProcessFacts.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -104,10 +105,17 @@ TEST_F(PlatformTempDir, FolderOfAnotherUserIsRefused) {
 TEST(PlatformPaths, ProgramDataFromEnvironmentElseVarLib) {
   ScopedEnv Env("PROGRAMDATA", "/srv/kelvo data");
   EXPECT_EQ(ProgramDataDir(), "/srv/kelvo data");
+  // Else /var/lib; on Windows the known folder, the same whether the variable is empty or unset.
+  const std::string Fallback = test::RunningOnWindows() ? std::string() : "/var/lib";
   test::SetEnv("PROGRAMDATA", "");
-  EXPECT_EQ(ProgramDataDir(), "/var/lib");
+  const std::string WhenEmpty = ProgramDataDir();
   test::SetEnv("PROGRAMDATA", nullptr);
-  EXPECT_EQ(ProgramDataDir(), "/var/lib");
+  EXPECT_EQ(ProgramDataDir(), WhenEmpty);
+  EXPECT_NE(WhenEmpty, "/srv/kelvo data");
+  EXPECT_FALSE(WhenEmpty.empty());
+  if (!Fallback.empty()) {
+    EXPECT_EQ(WhenEmpty, Fallback);
+  }
 }
 
 TEST(PlatformPaths, AppDataFromEnvironmentThenConfigHome) {
@@ -115,6 +123,7 @@ TEST(PlatformPaths, AppDataFromEnvironmentThenConfigHome) {
   ScopedEnv ConfigHome("XDG_CONFIG_HOME", "/x/config");
   ScopedEnv Home("HOME", "/h/home");
   EXPECT_EQ(AppDataDir(), "/a/appdata");
+  KELVO_SKIP_ON_WINDOWS("XDG_CONFIG_HOME and HOME; Windows asks for its known folder");
   test::SetEnv("APPDATA", nullptr);
   EXPECT_EQ(AppDataDir(), "/x/config");
   test::SetEnv("XDG_CONFIG_HOME", nullptr);

@@ -7,6 +7,7 @@
 #include "PlatformChild.h"
 #include "platform/Process.h"
 #include "support/ProcessFacts.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
 
 namespace kelvo::platform {
@@ -24,14 +25,31 @@ int Shell(const std::string& Script, std::vector<std::string> Args = {}) {
   return RunHiddenProcess("/bin/sh", Args, kPrefix);
 }
 
-TEST(PlatformProcess, ReturnsExitCodeOrMinusOneForSignal) {
-  EXPECT_EQ(Shell("exit 0"), 0);
-  EXPECT_EQ(Shell("exit 3"), 3);
-  EXPECT_EQ(Shell("exit 255"), 255);
+// The helper program started through the unit under test.
+int Child(std::vector<std::string> Args) { return RunHiddenProcess(PlatformChildProgram(), Args, kPrefix); }
+
+// The prefix, then the system's reason (exactly strerror(Errno) where the system speaks errno).
+void ExpectStartError(const EProcessStartError& E, int Errno) {
+  const std::string Text = E.what();
+  if (test::RunningOnWindows()) {
+    EXPECT_EQ(Text.rfind(kPrefix, 0), 0u) << Text;
+    EXPECT_GT(Text.size(), kPrefix.size()) << Text;
+  } else {
+    EXPECT_EQ(Text, kPrefix + std::strerror(Errno));
+  }
+}
+
+TEST(PlatformProcess, ReturnsTheExitCodeAndFindsBareNamesOnPath) {
+  for (const int Code : {0, 3, 255}) EXPECT_EQ(Child({"exit", std::to_string(Code)}), Code);
+  const std::filesystem::path Program(PlatformChildProgram());
+  ScopedEnv Path("PATH", Program.parent_path().string().c_str());
+  EXPECT_EQ(RunHiddenProcess(Program.filename().string(), {"exit", "4"}, kPrefix), 4);
+}
+
+TEST(PlatformProcess, DeathBySignalIsMinusOne) {
+  KELVO_SKIP_ON_WINDOWS("signals");
   EXPECT_EQ(Shell("kill -KILL $$"), -1);
   EXPECT_EQ(Shell("kill -TERM $$; sleep 5"), -1);
-  // A bare name is looked up on PATH.
-  EXPECT_EQ(RunHiddenProcess("sh", {"-c", "exit 4"}, kPrefix), 4);
 }
 
 TEST(PlatformProcess, StartFailureRaisesPrefixAndSystemText) {
@@ -40,19 +58,19 @@ TEST(PlatformProcess, StartFailureRaisesPrefixAndSystemText) {
       RunHiddenProcess(Program, {}, kPrefix);
       ADD_FAILURE() << "expected EProcessStartError for " << Program;
     } catch (const EProcessStartError& E) {
-      EXPECT_EQ(std::string(E.what()), kPrefix + std::strerror(ENOENT));
+      ExpectStartError(E, ENOENT);
     }
   }
 
-  // A file that exists but may not be run (even root needs an execute bit): the system's own
-  // reason follows the prefix.
+  // A file that exists but may not be run (even root needs an execute bit; Windows wants a program
+  // image): the system's own reason follows the prefix.
   TempDir Dir;
   test::WriteBytes(Dir / "not-executable", "#!/bin/sh\nexit 0\n");
   try {
     RunHiddenProcess(Dir / "not-executable", {}, kPrefix);
     ADD_FAILURE() << "expected EProcessStartError";
   } catch (const EProcessStartError& E) {
-    EXPECT_EQ(std::string(E.what()), kPrefix + std::strerror(EACCES));
+    ExpectStartError(E, EACCES);
   }
 }
 
@@ -62,18 +80,21 @@ TEST(PlatformProcess, ArgumentsArriveVerbatim) {
                                            "double\"quote",
                                            "single'quote",
                                            "$HOME",
+                                           "%PATH%",
                                            "",
                                            "back\\slash",
+                                           "trailing back\\slash\\",
+                                           "\\\"",
                                            "*",
                                            "-Mode",
                                            "a\tb",
                                            "T\xC3\xBCrk\xC3\xA7"
                                            "e \xC4\x9F\xC4\xB1\xC5\x9F",
-                                           "; exit 9 #"};
-  std::vector<std::string> Args = {Dir / "args"};
+                                           "; exit 9 #",
+                                           "& exit 9"};
+  std::vector<std::string> Args = {"write-args", Dir / "args"};
   Args.insert(Args.end(), Values.begin(), Values.end());
-  // $0 is the output file; every further argument goes on its own line.
-  ASSERT_EQ(Shell("printf '%s\\n' \"$@\" > \"$0\"", Args), 0);
+  ASSERT_EQ(Child(Args), 0);
 
   std::istringstream Lines(ReadBytes(Dir / "args"));
   std::vector<std::string> Received;
@@ -86,10 +107,14 @@ TEST(PlatformProcess, InheritsEnvironmentAndFolder) {
   ScopedEnv Env("KELVO_PROCESS_TEST", "value with space");
   const auto OldDir = std::filesystem::current_path();
   std::filesystem::current_path(Dir.path());
-  const int Code = Shell("printf '%s|%s' \"$KELVO_PROCESS_TEST\" \"$(pwd -P)\" > out");
+  const int Code = Child({"write-env-and-folder", Dir / "out", "KELVO_PROCESS_TEST"});
   std::filesystem::current_path(OldDir);
   ASSERT_EQ(Code, 0);
-  EXPECT_EQ(ReadBytes(Dir / "out"), "value with space|" + std::filesystem::canonical(Dir.path()).string());
+  const std::string Out = ReadBytes(Dir / "out");
+  const size_t Bar = Out.find('|');
+  ASSERT_NE(Bar, std::string::npos) << Out;
+  EXPECT_EQ(Out.substr(0, Bar), "value with space");
+  EXPECT_TRUE(std::filesystem::equivalent(Out.substr(Bar + 1), Dir.path())) << Out;
 }
 
 TEST(PlatformProcess, ChildGetsOnlyNullStreams) {
@@ -110,13 +135,14 @@ TEST(PlatformProcess, OutputDoesNotReachOurStreams) {
   // Our standard output and error go into a pipe for the length of the run.
   test::CapturedStandardStreams Captured;
   ASSERT_TRUE(Captured.Capturing());
-  const int Code = Shell("echo leaked; echo leaked >&2; exit 0");
+  const int Code = Child({"print", "leaked"});
   const std::string Leaked = Captured.Finish();
   EXPECT_EQ(Code, 0);
   EXPECT_EQ(Leaked, "");
 }
 
 TEST(PlatformProcess, IgnoredSignalsAreNotPassedOn) {
+  KELVO_SKIP_ON_WINDOWS("signals");
   // Network code ignores SIGPIPE; a script run from it must still die of a broken pipe.
   int Code = 0;
   {

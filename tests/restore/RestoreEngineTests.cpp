@@ -45,6 +45,7 @@ class RestoreEngineTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
+    KELVO_SKIP_WITHOUT_SHELL_STAND_INS();
     std::filesystem::create_directories(Capture);
     for (const char* Name : {"RestoreDatabase.sh", "BackupFirebird.sh"})
       WriteBytes(ProgramDir + "/sql/" + Name,

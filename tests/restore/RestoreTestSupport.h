@@ -13,7 +13,14 @@
 #include "restore/uRestoreEngine.h"
 #include "support/FileModes.h"
 #include "support/ProcessState.h"
+#include "support/SystemSkips.h"
 #include "support/TempDir.h"
+
+// Skips a test whose stand-in scripts for the bridge are /bin/sh scripts (the Windows bridge runs
+// PowerShell scripts, and Wine's PowerShell is a stub that runs nothing).
+#define KELVO_SKIP_WITHOUT_SHELL_STAND_INS()                                                 \
+  KELVO_SKIP_UNDER_WINE("its PowerShell is a stub that exits 0 without running the script"); \
+  KELVO_SKIP_ON_WINDOWS("the stand-in scripts are /bin/sh scripts")
 
 namespace kelvo::test {
 

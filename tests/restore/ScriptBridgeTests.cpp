@@ -44,8 +44,7 @@ class ScriptBridgeTest : public test::RestoreTest {
 
   void SetUp() override {
     RestoreTest::SetUp();
-    KELVO_SKIP_UNDER_WINE("its PowerShell is a stub that exits 0 without running the script");
-    KELVO_SKIP_ON_WINDOWS("the stand-in scripts are /bin/sh scripts");
+    KELVO_SKIP_WITHOUT_SHELL_STAND_INS();
     std::filesystem::create_directories(Capture);
   }
   void UseScript(const std::string& Tail) { WriteBytes(Script, Recorder(Tail)); }

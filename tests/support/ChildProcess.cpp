@@ -10,6 +10,8 @@
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
+
+#include "platform/win32/Wide.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -41,22 +43,8 @@ int MsLeft(SteadyClock::time_point Deadline) {
 
 namespace {
 
-std::wstring Wide(const std::string& Text) {
-  if (Text.empty()) return {};
-  const int N = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-  std::wstring Out(static_cast<size_t>(N), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Out.data(), N);
-  return Out;
-}
-
-std::string Narrow(const std::wstring& Text) {
-  if (Text.empty()) return {};
-  const int N =
-      WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
-  std::string Out(static_cast<size_t>(N), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Out.data(), N, nullptr, nullptr);
-  return Out;
-}
+using kelvo::platform::win32::Utf8ToWide;
+using kelvo::platform::win32::WideToUtf8;
 
 // One argument quoted the way the C runtime of the child splits its command line.
 void AppendQuoted(std::wstring& Line, const std::wstring& Arg) {
@@ -87,12 +75,12 @@ std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::stri
     FreeEnvironmentStringsW(Block);
   }
   for (const auto& [Name, Value] : Changes) {
-    const std::wstring Key = Wide(Name) + L"=";
+    const std::wstring Key = Utf8ToWide(Name) + L"=";
     std::erase_if(Entries, [&](const std::wstring& E) {
       return E.size() >= Key.size() && CompareStringOrdinal(E.data(), static_cast<int>(Key.size()), Key.data(),
                                                             static_cast<int>(Key.size()), TRUE) == CSTR_EQUAL;
     });
-    Entries.push_back(Key + Wide(Value));
+    Entries.push_back(Key + Utf8ToWide(Value));
   }
   std::wstring Out;
   for (const auto& E : Entries) Out += E + L'\0';
@@ -125,10 +113,10 @@ ChildProcess::ChildProcess(const std::string& Program, const std::vector<std::st
                            const TChildOptions& Options)
     : FState(new TState) {
   std::wstring Line;
-  AppendQuoted(Line, Wide(Program));
+  AppendQuoted(Line, Utf8ToWide(Program));
   for (const auto& Arg : Args) {
     Line += L' ';
-    AppendQuoted(Line, Wide(Arg));
+    AppendQuoted(Line, Utf8ToWide(Arg));
   }
   HANDLE ChildIn = GetStdHandle(STD_INPUT_HANDLE), ChildOut = GetStdHandle(STD_OUTPUT_HANDLE),
          ChildErr = GetStdHandle(STD_ERROR_HANDLE);
@@ -249,7 +237,7 @@ std::string ThisProgram() {
     const DWORD N = GetModuleFileNameW(nullptr, Path.data(), static_cast<DWORD>(Path.size()));
     if (N < Path.size()) {
       Path.resize(N);
-      return Narrow(Path);
+      return WideToUtf8(Path);
     }
     Path.resize(Path.size() * 2);
   }

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <random>
+
+#include "platform/win32/Wide.h"
 #else
 #include <fcntl.h>
 #include <grp.h>
@@ -33,11 +35,9 @@ unsigned SetUmask(unsigned) { return 0; }
 bool MakeExecutable(const std::string&) { return true; }
 
 bool FlushToDisk(const std::string& Path) {
-  const int N = MultiByteToWideChar(CP_UTF8, 0, Path.c_str(), -1, nullptr, 0);
-  std::wstring Wide(static_cast<size_t>(N), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, Path.c_str(), -1, Wide.data(), N);
-  const HANDLE File = CreateFileW(Wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE File =
+      CreateFileW(kelvo::platform::win32::Utf8ToWide(Path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (File == INVALID_HANDLE_VALUE) return false;
   const bool Ok = FlushFileBuffers(File) != 0;
   CloseHandle(File);

@@ -13,6 +13,9 @@
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
+#include <shellapi.h>
+
+#include "platform/win32/Wide.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,6 +31,9 @@ namespace kelvo::test {
 
 #ifdef _WIN32
 
+using kelvo::platform::win32::Utf8ToWide;
+using kelvo::platform::win32::WideToUtf8;
+
 namespace {
 int MakePipe(int Fds[2]) { return _pipe(Fds, 1 << 16, _O_BINARY); }
 int Dup(int Fd) { return _dup(Fd); }
@@ -36,7 +42,21 @@ int Close(int Fd) { return _close(Fd); }
 long ReadSome(int Fd, char* Data, unsigned Size) { return _read(Fd, Data, Size); }
 }  // namespace
 
-void SetEnv(const std::string& Name, const char* Value) { _putenv_s(Name.c_str(), Value ? Value : ""); }
+// The wide call, so that UTF-8 values reach the environment as they are (the narrow one takes the
+// ANSI code page); an empty value removes the variable.
+void SetEnv(const std::string& Name, const char* Value) {
+  _wputenv_s(Utf8ToWide(Name).c_str(), Value ? Utf8ToWide(Value).c_str() : L"");
+}
+
+std::vector<std::string> Utf8Arguments(int Argc, char** Argv) {
+  int Count = 0;
+  LPWSTR* Wide = CommandLineToArgvW(GetCommandLineW(), &Count);
+  if (!Wide) return std::vector<std::string>(Argv, Argv + Argc);
+  std::vector<std::string> Args;
+  for (int I = 0; I < Count; ++I) Args.push_back(WideToUtf8(Wide[I], wcslen(Wide[I])));
+  LocalFree(Wide);
+  return Args;
+}
 
 long PeakResidentKiB() {
   PROCESS_MEMORY_COUNTERS Memory{};
@@ -52,10 +72,8 @@ InheritableDescriptors::InheritableDescriptors(const std::string& FilePath) {
   SECURITY_ATTRIBUTES Inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE Read = nullptr, Write = nullptr;
   if (!CreatePipe(&Read, &Write, &Inherit, 0)) return;
-  const int N = MultiByteToWideChar(CP_UTF8, 0, FilePath.c_str(), -1, nullptr, 0);
-  std::wstring Wide(static_cast<size_t>(N), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, FilePath.c_str(), -1, Wide.data(), N);
-  const HANDLE File = CreateFileW(Wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS, 0, nullptr);
+  const HANDLE File =
+      CreateFileW(Utf8ToWide(FilePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &Inherit, CREATE_ALWAYS, 0, nullptr);
   FHandles[0] = reinterpret_cast<long long>(Read);
   FHandles[1] = reinterpret_cast<long long>(Write);
   FHandles[2] = reinterpret_cast<long long>(File);
@@ -85,6 +103,8 @@ int Dup2(int From, int To) { return ::dup2(From, To); }
 int Close(int Fd) { return ::close(Fd); }
 long ReadSome(int Fd, char* Data, unsigned Size) { return ::read(Fd, Data, Size); }
 }  // namespace
+
+std::vector<std::string> Utf8Arguments(int Argc, char** Argv) { return std::vector<std::string>(Argv, Argv + Argc); }
 
 void SetEnv(const std::string& Name, const char* Value) {
   if (Value)

@@ -4,11 +4,16 @@
 // says so (Applies() false plus a reason) and the test skips with that reason.
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelvo::test {
 
 // Sets Name to Value in this process's environment; nullptr removes it.
 void SetEnv(const std::string& Name, const char* Value);
+
+// The program's arguments in UTF-8, the program's own name first. Windows hands main() its arguments
+// in the ANSI code page; they are read again from the wide command line there.
+std::vector<std::string> Utf8Arguments(int Argc, char** Argv);
 
 // Largest resident set (working set on Windows) of this process so far, in KiB.
 long PeakResidentKiB();

@@ -25,7 +25,10 @@ IsolatedProcessState::IsolatedProcessState(const TempDir& Root) : ProgramDir(Roo
   Reset();
   SetEnv("PROGRAMDATA", (Root / "programdata").c_str());
   SetEnv("APPDATA", (Root / "appdata").c_str());
+  // The private temporary folder goes below "run": XDG_RUNTIME_DIR on Linux, TMP and TEMP on Windows.
   SetEnv("XDG_RUNTIME_DIR", (Root / "run").c_str());
+  SetEnv("TMP", (Root / "run").c_str());
+  SetEnv("TEMP", (Root / "run").c_str());
   std::filesystem::create_directories(Root / "run");
   std::filesystem::create_directories(ProgramDir);
   platform::SetProgramDirForTests(ProgramDir);

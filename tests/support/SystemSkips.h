@@ -19,6 +19,18 @@ bool RunningUnderWine();
 // True in the Windows build.
 bool RunningOnWindows();
 
+// The reason of the tests that damage protected data: Wine's data protection authenticates the
+// decrypted data only, not the rest of the blob (key id, salt, lengths, bytes added at the end).
+inline constexpr char kWineProtectionChecksOnlyTheData[] =
+    "its data protection checks the decrypted data only, not the rest of the blob; Windows checks it all";
+
+// The reason of the tests that stop a program with Ctrl+Break: Wine hands no console control event
+// to a program started without a console.
+inline constexpr char kNoConsoleEventsUnderWine[] = "Ctrl+Break to a program without a console";
+
+// The reason of the tests that make symbolic links or junctions: Wine makes none.
+inline constexpr char kNoLinksUnderWine[] = "symbolic links and junctions (it makes none)";
+
 }  // namespace kelvo::test
 
 // Skips the current test under Wine; Reason says which Windows facility Wine cannot stand in for.

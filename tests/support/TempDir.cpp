@@ -42,6 +42,8 @@ void WriteBytes(const std::string& Path, const std::string& Bytes) {
   if (!Out) throw std::runtime_error("cannot write " + Path);
 }
 
+std::string NativePath(const std::string& Path) { return std::filesystem::path(Path).make_preferred().string(); }
+
 std::string ReadBytes(const std::string& Path) {
   std::ifstream In(Path, std::ios::binary);
   if (!In) throw std::runtime_error("cannot read " + Path);

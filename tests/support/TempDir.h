@@ -21,6 +21,10 @@ class TempDir {
   std::string FPath;
 };
 
+// Path in the system's own spelling ("\" between names on Windows), to compare a path a test
+// joined with "/" to one the program made.
+std::string NativePath(const std::string& Path);
+
 // Writes Bytes to Path as they are (creating parent folders).
 void WriteBytes(const std::string& Path, const std::string& Bytes);
 std::string ReadBytes(const std::string& Path);

@@ -9,12 +9,17 @@
 //   report-fds <out>
 //   program-dir <out>
 //   regional <out>      (takes the locale from the environment, as the program does at start)
+//   exit <code>
+//   write-args <out> [argument...]   (each argument on a line of its own)
+//   write-env-and-folder <out> <variable>   ("<value>|<current folder>")
+//   print <text>        (to standard output and standard error)
 //
 // KELVO_TEST_MACHINE_ID, when set, replaces the machine identity (for machines without one).
 #include <locale.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -125,12 +130,33 @@ int ReportRegional(const std::vector<std::string>& A) {
              : 2;
 }
 
+int WriteArgs(const std::vector<std::string>& A) {
+  if (A.empty()) return 2;
+  std::string Lines;
+  for (size_t I = 1; I < A.size(); ++I) Lines += A[I] + "\n";
+  return WriteAll(A[0], Lines) ? 0 : 2;
+}
+
+int WriteEnvAndFolder(const std::vector<std::string>& A) {
+  if (A.size() != 2) return 2;
+  const char* Value = std::getenv(A[1].c_str());
+  return WriteAll(A[0], std::string(Value ? Value : "") + "|" + std::filesystem::current_path().string()) ? 0 : 2;
+}
+
+int Print(const std::vector<std::string>& A) {
+  if (A.size() != 1) return 2;
+  std::cout << A[0] << std::endl;
+  std::cerr << A[0] << std::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  if (Argc < 2) return 2;
-  const std::string Mode = Argv[1];
-  const std::vector<std::string> Args(Argv + 2, Argv + Argc);
+  const std::vector<std::string> All = kelvo::test::Utf8Arguments(Argc, Argv);
+  if (All.size() < 2) return 2;
+  const std::string Mode = All[1];
+  const std::vector<std::string> Args(All.begin() + 2, All.end());
   if (const char* Id = std::getenv("KELVO_TEST_MACHINE_ID")) {
     const std::string Identity = Id;
     SetMachineIdentitySource([Identity] { return Identity; });
@@ -143,6 +169,10 @@ int main(int Argc, char** Argv) {
     if (Mode == "report-fds") return ReportFds(Args);
     if (Mode == "program-dir") return ReportProgramDir(Args);
     if (Mode == "regional") return ReportRegional(Args);
+    if (Mode == "exit" && Args.size() == 1) return std::stoi(Args[0]);
+    if (Mode == "write-args") return WriteArgs(Args);
+    if (Mode == "write-env-and-folder") return WriteEnvAndFolder(Args);
+    if (Mode == "print") return Print(Args);
   } catch (...) {
     return 2;
   }
