@@ -271,8 +271,10 @@ bool EnsureMachineKey() {
   if (ReadMachineKey(Key, Why)) return true;
   const std::string Path = MachineKeyPath();
   struct stat St {};
-  // A key that is there but not usable is the administrator's to mend, never ours to replace.
+  // A key that is there but not usable is the administrator's to mend, never ours to replace. One
+  // that a racing process linked since the read above is read again.
   if (::lstat(Path.c_str(), &St) == 0 || errno != ENOENT) {
+    if (ReadMachineKey(Key, Why)) return true;
     Warn("Makine anahtari kullanilamadi: " + Why);
     return false;
   }
