@@ -11,6 +11,7 @@
 // after windows.h, which it needs
 #include <psapi.h>
 
+#include "platform/Process.h"
 #include "platform/win32/Wide.h"
 #else
 #include <fcntl.h>
@@ -45,27 +46,6 @@ namespace {
 
 using kelvo::platform::win32::Utf8ToWide;
 using kelvo::platform::win32::WideToUtf8;
-
-// One argument quoted the way the C runtime of the child splits its command line.
-void AppendQuoted(std::wstring& Line, const std::wstring& Arg) {
-  if (!Arg.empty() && Arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    Line += Arg;
-    return;
-  }
-  Line += L'"';
-  size_t Slashes = 0;
-  for (const wchar_t C : Arg) {
-    if (C == L'\\') {
-      ++Slashes;
-      continue;
-    }
-    Line.append(C == L'"' ? Slashes * 2 + 1 : Slashes, L'\\');
-    Slashes = 0;
-    Line += C;
-  }
-  Line.append(Slashes * 2, L'\\');
-  Line += L'"';
-}
 
 // This process's environment with Changes applied, as CreateProcessW takes it.
 std::wstring EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& Changes) {
@@ -112,12 +92,7 @@ struct ChildProcess::TState {
 ChildProcess::ChildProcess(const std::string& Program, const std::vector<std::string>& Args,
                            const TChildOptions& Options)
     : FState(new TState) {
-  std::wstring Line;
-  AppendQuoted(Line, Utf8ToWide(Program));
-  for (const auto& Arg : Args) {
-    Line += L' ';
-    AppendQuoted(Line, Utf8ToWide(Arg));
-  }
+  std::wstring Line = Utf8ToWide(kelvo::platform::WindowsCommandLine(Program, Args));
   HANDLE ChildIn = GetStdHandle(STD_INPUT_HANDLE), ChildOut = GetStdHandle(STD_OUTPUT_HANDLE),
          ChildErr = GetStdHandle(STD_ERROR_HANDLE);
   HANDLE OwnIn = nullptr, OwnOut = nullptr, Null = nullptr;
